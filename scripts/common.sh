@@ -14,7 +14,7 @@ configure_and_build() {   # folder, toolchain
         cmake -S "$top" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-$2.cmake" \
               -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
-    cmake --build "$1" -j "$jobs" -- --no-print-directory >/dev/null 2>"$1.log" || { cat "$1.log" >&2; return 1; }
+    cmake --build "$1" -j "$jobs" -- --no-print-directory >/dev/null 2>"$1/build-errors.log" || { cat "$1/build-errors.log" >&2; return 1; }
 }
 
 prepare() {

@@ -1,0 +1,32 @@
+// LED command channel: the key-controller library Fennick and EC commands over ports 0x6C/0x68.
+#pragma once
+#include <windows.h>
+
+extern "C" {
+int WINAPI Fennick_Init(const char *configPath);
+int WINAPI Fennick_LoadDriver(void);
+int WINAPI Fennick_UnLoadDriver(void);
+int WINAPI Fennick_InputByteValue(DWORD port, BYTE *value);
+int WINAPI Fennick_OutputByteValue(DWORD port, DWORD value, BYTE *scratch);
+}
+
+const DWORD kEcCommandPort = 0x6C;   // status when read
+const DWORD kEcDataPort = 0x68;
+const DWORD kConfigPathSize = 256;
+
+// The program's instance, stored by the shell before the window is created.
+extern HINSTANCE g_programInstance;
+// Set once Fennick_Init and Fennick_LoadDriver both succeeded; never cleared.
+extern bool g_keyControllerReady;
+// Replaces Sleep for the channel's 10 ms pauses when set (unit tests).
+extern void (*g_ecPauseSeam)(DWORD ms);
+
+// Writes the path of Callow.CFG in the directory of programFile into out (kConfigPathSize
+// bytes); false when the path would not fit.
+bool BuildConfigPath(const char *programFile, char *out);
+
+void StartKeyController();
+void StopKeyController();
+bool FlushEcOutput();
+bool WaitEcInputEmpty();
+bool SendEcCommand(BYTE command, BYTE data1, BYTE data2);

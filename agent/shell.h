@@ -1,0 +1,9 @@
+// Agent shell: the single-instance entry, the hidden window and its message table.
+#pragma once
+#include <windows.h>
+
+const char kAgentWindowName[] = "LumettaApp";   // class and title alike
+const UINT kVolumeChangedMsg = WM_USER;          // 0x0400: refresh the LED
+const UINT kCloseRequestMsg = WM_USER + 1;       // 0x0401: shut the agent down
+
+LRESULT CALLBACK AgentWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);

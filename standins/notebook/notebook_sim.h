@@ -1,0 +1,210 @@
+// The simulated notebook shared by the Fennick, Oskal and Pernet stand-ins and the programs that
+// script them (tests, notebookctl, the benchmark): one named shared-memory section per
+// simulation. The section's name comes from the environment variable NOTEBOOK_SIM, so that tests
+// running side by side in one Wine prefix each get their own notebook; children inherit it.
+// All-zero means defaults: EC idle, every call succeeds, volume 0, mixer range 0..0, no channels.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+enum EcBehaviour : uint32_t {
+    EcIdle = 0,                  // status 0 except while stale bytes wait
+    EcOutputNeverClears = 1,     // status bit 0 stays set
+    EcInputNeverClears = 2,      // status bit 1 stays set
+    EcInputSticksAfterData2 = 3, // bit 1 sets once the second data byte of a command was taken
+};
+
+// Calls and events in the order they happened, across all stand-ins.
+enum SimCall : uint32_t {
+    CallNone = 0,
+    CallFennickInit, CallFennickLoadDriver, CallFennickUnLoadDriver,
+    CallOskalLoaded, CallOskalFreed, CallOskalHook, CallOskalUnHook,
+    CallPernetLoaded, CallPernetFreed, CallPernetInitEx, CallPernetRegister,
+    CallPernetUnregister, CallPernetDeInit,
+};
+
+struct PortAccess {
+    uint8_t write;   // 1 write, 0 read
+    uint8_t port;
+    uint8_t value;
+    uint8_t pad;
+    uint32_t pad2;
+    int64_t timeUs;  // QueryPerformanceCounter time in microseconds
+};
+
+const uint32_t kTraceCapacity = 8192;   // older entries are overwritten
+const uint32_t kCallLogCapacity = 256;
+const uint32_t kMaxChannels = 8;
+
+struct NotebookState {
+    volatile LONG lock;
+
+    // Embedded controller behind ports 0x6C (command/status) and 0x68 (data).
+    uint32_t ecBehaviour;
+    uint32_t staleOutputBytes;      // bytes waiting in the EC's output buffer
+    uint32_t ecExpect;              // 0 command, 1 first data byte, 2 second data byte, 3 done
+    uint32_t ecCommand, ecData1;
+    uint32_t inputStuck;            // set by EcInputSticksAfterData2
+    uint32_t ledLevelKnown, ledLevel;
+    uint32_t commandBytes;          // bytes other than 0xFF written to port 0x6C
+    uint32_t ledCommands;           // complete 0x45 0x8B level commands
+    uint32_t closingBytes;          // 0xFF written to port 0x6C
+    int64_t lastClosingUs;
+    volatile LONG traceCount;
+    PortAccess trace[kTraceCapacity];
+
+    // Fennick
+    uint32_t failInit, failLoadDriver;
+    uint32_t initCalls, loadDriverCalls, unloadDriverCalls;
+    char initPath[520];
+
+    // Oskal: a mixer control with a range and channel values.
+    uint32_t mixerMax, mixerMin, channelCount;
+    uint32_t channels[kMaxChannels];
+    uint32_t failGetMaxMin, failGetValue;
+    uint32_t emptyArrayIsNull;      // GetValue with no channels hands out a null array
+    uint32_t hookCalls, unhookCalls, hookArg, unhookArg;
+    uint64_t hookWindow, unhookWindow;
+    volatile LONG maxMinCalls, getValueCalls, freeCalls, freeNullCalls, arraysOutstanding;
+    uint32_t lastSelectors[3];
+    volatile LONG mixerNotesRequested, mixerNotesPosted;
+
+    // Pernet: an endpoint volume in percent.
+    int32_t volume;
+    uint32_t failGetVolume, failInitEx;
+    uint32_t initExCalls, registerCalls, unregisterCalls, deinitCalls;
+    uint64_t initExWindow, registerWindow, unregisterWindow;
+    uint32_t initExChangedMsg, initExRemovedMsg, registerMsg, unregisterMsg;
+    volatile LONG getVolumeCalls;
+    volatile LONG volumeNotesRequested, defaultChangedRequested, removedRequested;
+    volatile LONG volumeNotesPosted, defaultChangedPosted, removedPosted;
+    uint32_t posterThreadId;
+    volatile LONG defaultChangedCalls, removedCalls;
+    uint32_t defaultChangedThreadId, removedThreadId;
+    int64_t volumeChangeUs;
+
+    uint32_t callCount;
+    uint32_t calls[kCallLogCapacity];
+};
+
+inline int64_t SimNowUs()
+{
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return (int64_t)((double)c.QuadPart * 1e6 / (double)f.QuadPart);
+}
+
+// Names of the section and events of this process's simulation.
+inline void SimObjectName(const char *suffix, char *out, size_t size)
+{
+    char sim[64];
+    DWORD n = GetEnvironmentVariableA("NOTEBOOK_SIM", sim, sizeof sim);
+    if (n == 0 || n >= sizeof sim)
+        strcpy(sim, "default");
+    snprintf(out, size, "NotebookSim.%s.%s", sim, suffix);
+}
+
+inline bool SimNameGiven()
+{
+    char sim[64];
+    DWORD n = GetEnvironmentVariableA("NOTEBOOK_SIM", sim, sizeof sim);
+    return n > 0 && n < sizeof sim;
+}
+
+// Maps the section, creating it zero-filled when this is the first process; the mapping is kept
+// for the life of the module that asks.
+inline NotebookState *SimOpen(HANDLE *mappingOut = nullptr)
+{
+    char name[128];
+    SimObjectName("state", name, sizeof name);
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(NotebookState), name);
+    if (!mapping)
+        return nullptr;
+    void *view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(NotebookState));
+    if (!view) {
+        CloseHandle(mapping);
+        return nullptr;
+    }
+    if (mappingOut)
+        *mappingOut = mapping;
+    return static_cast<NotebookState *>(view);
+}
+
+inline HANDLE SimEvent(const char *which)
+{
+    char name[128];
+    SimObjectName(which, name, sizeof name);
+    return CreateEventA(nullptr, FALSE, FALSE, name);
+}
+
+inline void SimLock(NotebookState *s)
+{
+    while (InterlockedCompareExchange(&s->lock, 1, 0) != 0)
+        Sleep(0);
+}
+
+inline void SimUnlock(NotebookState *s) { InterlockedExchange(&s->lock, 0); }
+
+inline void SimLogCall(NotebookState *s, SimCall call)
+{
+    SimLock(s);
+    if (s->callCount < kCallLogCapacity)
+        s->calls[s->callCount] = call;
+    s->callCount++;
+    SimUnlock(s);
+}
+
+// Clears the EC's trace and counters (not its behaviour).
+inline void SimClearEc(NotebookState *s)
+{
+    SimLock(s);
+    s->traceCount = 0;
+    s->ecExpect = 0;
+    s->inputStuck = 0;
+    s->commandBytes = s->ledCommands = s->closingBytes = 0;
+    SimUnlock(s);
+}
+
+// Asks the Pernet stand-in's thread to post notifications; which: "pernet" or "oskal".
+inline void SimSignal(const char *which)
+{
+    HANDLE e = SimEvent(which);
+    if (e) {
+        SetEvent(e);
+        CloseHandle(e);
+    }
+}
+
+inline void SimRequestVolumeNotes(NotebookState *s, LONG count)
+{
+    InterlockedExchangeAdd(&s->volumeNotesRequested, count);
+    SimSignal("pernet");
+}
+
+inline void SimRequestDeviceEvents(NotebookState *s, LONG defaultChanged, LONG removed)
+{
+    InterlockedExchangeAdd(&s->defaultChangedRequested, defaultChanged);
+    InterlockedExchangeAdd(&s->removedRequested, removed);
+    SimSignal("pernet");
+}
+
+inline void SimRequestMixerNotes(NotebookState *s, LONG count)
+{
+    InterlockedExchangeAdd(&s->mixerNotesRequested, count);
+    SimSignal("oskal");
+}
+
+inline const char *SimCallName(uint32_t c)
+{
+    static const char *const names[] = {
+        "none", "Fennick_Init", "Fennick_LoadDriver", "Fennick_UnLoadDriver",
+        "Oskal loaded", "Oskal freed", "Oskal_HookDevice", "Oskal_UnHookDevice",
+        "Pernet loaded", "Pernet freed", "Pernet_InitEx", "Pernet_Register",
+        "Pernet_Unregister", "Pernet_DeInit",
+    };
+    return c < sizeof names / sizeof names[0] ? names[c] : "?";
+}
