@@ -1,0 +1,212 @@
+#include "driver_diag.h"
+
+#include <memory>
+
+namespace driver_diag {
+namespace {
+
+constexpr DWORD kPollMs = 10;
+constexpr DWORD kStateTimeoutMs = 5000;   // service start or stop
+constexpr DWORD kRemoveTimeoutMs = 5000;  // service manager dropping a deleted service
+constexpr DWORD kDeviceTimeoutMs = 5000;  // device appearing after a start
+constexpr const char* kDisplayName = "Quorvel General Port I/O";
+
+struct ScHandle {
+    SC_HANDLE h = nullptr;
+    explicit ScHandle(SC_HANDLE handle) : h(handle) {}
+    ~ScHandle() { if (h) CloseServiceHandle(h); }
+    ScHandle(const ScHandle&) = delete;
+    ScHandle& operator=(const ScHandle&) = delete;
+};
+
+bool Fail(std::string* error, const std::string& what, DWORD code) {
+    if (error) *error = what + " failed, error " + std::to_string(code);
+    return false;
+}
+
+// Polls until `done` holds or timeout_ms passes.
+template <class F> bool WaitFor(F done, DWORD timeout_ms) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    for (;;) {
+        if (done()) return true;
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(kPollMs);
+    }
+}
+
+DWORD ServiceState(SC_HANDLE service) {
+    SERVICE_STATUS status = {};
+    return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+}
+
+bool StopService(SC_HANDLE service, std::string* error) {
+    SERVICE_STATUS status = {};
+    if (ServiceState(service) == SERVICE_STOPPED) return true;
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status) && GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
+        return Fail(error, "ControlService(STOP)", GetLastError());
+    if (!WaitFor([&] { return ServiceState(service) == SERVICE_STOPPED; }, kStateTimeoutMs))
+        return Fail(error, "waiting for the service to stop", ServiceState(service));
+    return true;
+}
+
+bool ServiceGone(SC_HANDLE manager) {
+    SC_HANDLE s = OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_QUERY_STATUS);
+    if (s) {
+        CloseServiceHandle(s);
+        return false;
+    }
+    return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
+bool DeviceOpens() {
+    HANDLE h = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+}  // namespace
+
+std::string DriverPath() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n < MAX_PATH ? n : 0);
+    return s.substr(0, s.find_last_of('\\') + 1) + PORTIO_DRIVER_FILE;
+}
+
+bool Install(std::string* error) {
+    const std::string path = DriverPath();
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return Fail(error, "finding " + path, GetLastError());
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager.h) return Fail(error, "OpenSCManagerA", GetLastError());
+
+    // A service deleted earlier but not yet dropped blocks a new registration: wait it out.
+    ScHandle service(nullptr);
+    if (!WaitFor([&] {
+            service.h = CreateServiceA(manager.h, PORTIO_SERVICE_NAME, kDisplayName, SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+            if (service.h) return true;
+            if (GetLastError() != ERROR_SERVICE_EXISTS) return false;
+            service.h = OpenServiceA(manager.h, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+            return service.h != nullptr;
+        }, kRemoveTimeoutMs))
+        return Fail(error, "CreateServiceA/OpenServiceA", GetLastError());
+
+    if (!StopService(service.h, error)) return false;
+    if (!ChangeServiceConfigA(service.h, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                              path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
+        return Fail(error, "ChangeServiceConfigA", GetLastError());
+    return true;
+}
+
+bool Start(std::string* error) {
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager.h) return Fail(error, "OpenSCManagerA", GetLastError());
+    ScHandle service(OpenServiceA(manager.h, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS));
+    if (!service.h) return Fail(error, "OpenServiceA", GetLastError());
+    if (!StartServiceA(service.h, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+        return Fail(error, "StartServiceA", GetLastError());
+    if (!WaitFor(DeviceOpens, kDeviceTimeoutMs))
+        return Fail(error, "opening " PORTIO_DEVICE_PATH, GetLastError());
+    return true;
+}
+
+bool InstallAndStart(std::string* error) { return Install(error) && Start(error); }
+
+bool Stop(std::string* error) {
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager.h) return Fail(error, "OpenSCManagerA", GetLastError());
+    ScHandle service(OpenServiceA(manager.h, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS));
+    if (!service.h) return Fail(error, "OpenServiceA", GetLastError());
+    return StopService(service.h, error);
+}
+
+bool StopAndRemove(std::string* error) {
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager.h) return Fail(error, "OpenSCManagerA", GetLastError());
+    {
+        ScHandle service(OpenServiceA(manager.h, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS));
+        if (!service.h) {
+            if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return true;
+            return Fail(error, "OpenServiceA", GetLastError());
+        }
+        if (!StopService(service.h, error)) return false;
+        if (!DeleteService(service.h) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+            return Fail(error, "DeleteService", GetLastError());
+    }
+    if (!WaitFor([&] { return ServiceGone(manager.h); }, kRemoveTimeoutMs))
+        return Fail(error, "waiting for the service to go", GetLastError());
+    return true;
+}
+
+bool IsRunning() {
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.h) return false;
+    ScHandle service(OpenServiceA(manager.h, PORTIO_SERVICE_NAME, SERVICE_QUERY_STATUS));
+    return service.h && ServiceState(service.h) == SERVICE_RUNNING;
+}
+
+bool Call(HANDLE device, uint32_t code, const void* in, DWORD in_len, void* out, DWORD out_len,
+          DWORD* bytes_returned, DWORD* error) {
+    DWORD returned = 0xFFFFFFFFu;
+    BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), in_len, out, out_len, &returned, nullptr);
+    if (error) *error = ok ? 0 : GetLastError();
+    if (bytes_returned) *bytes_returned = returned;
+    return ok != FALSE;
+}
+
+Device::Device()
+    : handle_(CreateFileA(PORTIO_DEVICE_PATH, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+
+Device::~Device() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+}
+
+bool Device::Request(uint32_t code, const void* in, DWORD in_len, void* out, DWORD out_len) {
+    return IsOpen() && Call(handle_, code, in, in_len, out, out_len);
+}
+
+bool Device::Reset() { return Request(PORTIO_DIAG_RESET, nullptr, 0, nullptr, 0); }
+
+bool Device::ResetMachine() { return Request(PORTIO_DIAG_RESET_MACHINE, nullptr, 0, nullptr, 0); }
+
+bool Device::Log(std::vector<portio_diag_log_entry>* entries, uint32_t* total) {
+    auto log = std::make_unique<portio_diag_log>();
+    if (!Request(PORTIO_DIAG_GET_LOG, nullptr, 0, log.get(), sizeof(*log))) return false;
+    uint32_t kept = log->kept < PORTIO_DIAG_LOG_ENTRIES ? log->kept : PORTIO_DIAG_LOG_ENTRIES;
+    entries->assign(log->entry, log->entry + kept);
+    if (total) *total = log->total;
+    return true;
+}
+
+bool Device::Counts(portio_diag_counts* counts) {
+    *counts = {};
+    return Request(PORTIO_DIAG_GET_COUNTS, nullptr, 0, counts, sizeof(*counts));
+}
+
+bool Device::WaitForCloses(uint32_t closes, portio_diag_counts* counts, DWORD timeout_ms) {
+    portio_diag_counts seen{};
+    bool done = WaitFor([&] { return Counts(&seen) && seen.closes >= closes; }, timeout_ms);
+    if (counts) *counts = seen;
+    return done;
+}
+
+bool Device::SetFault(uint32_t kind, uint32_t value, uint32_t count) {
+    portio_diag_fault fault = {kind, value, count};
+    return Request(PORTIO_DIAG_SET_FAULT, &fault, sizeof(fault), nullptr, 0);
+}
+
+bool Device::Peek(uint32_t space, uint32_t key, uint32_t address, uint32_t* value) {
+    portio_diag_cell cell = {space, key, address, 0};
+    *value = 0;
+    return Request(PORTIO_DIAG_PEEK, &cell, sizeof(cell), value, sizeof(*value));
+}
+
+bool Device::Poke(uint32_t space, uint32_t key, uint32_t address, uint32_t value) {
+    portio_diag_cell cell = {space, key, address, value};
+    return Request(PORTIO_DIAG_POKE, &cell, sizeof(cell), nullptr, 0);
+}
+
+}  // namespace driver_diag

@@ -1,0 +1,96 @@
+// Test helper for the stand-in driver Tamsk.sys: installs and removes its service and wraps
+// the diagnostic requests of driver_protocol.h. Link the CMake target driver_diag, and give
+// every test program that uses it `LOCKS portio_service` so that no two run at once.
+//
+// Typical use in a GoogleTest program:
+//   static void SetUpTestSuite()    { ASSERT_TRUE(driver_diag::InstallAndStart(&err)) << err; }
+//   static void TearDownTestSuite() { driver_diag::StopAndRemove(); }
+//   driver_diag::Device diag;            // one diagnostic handle (counts as one open)
+//   diag.Reset(); diag.ResetMachine();   // clean log, counts, fault and machine
+//   ... calls of the library ...
+//   std::vector<portio_diag_log_entry> log; diag.Log(&log);
+#ifndef DRIVER_DIAG_H
+#define DRIVER_DIAG_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver_protocol.h"
+
+namespace driver_diag {
+
+// Path of Tamsk.sys beside the running program.
+std::string DriverPath();
+
+// Registers the service "QuorvelPortIO" (kernel driver, demand start) for the Tamsk.sys beside
+// the program, or re-points an existing registration to it, and stops a running instance so
+// that the next start loads the fresh image with a fresh simulated machine. Does not start it.
+// On failure returns false and, if error is given, says why.
+bool Install(std::string* error = nullptr);
+
+// Starts the registered service (already running is fine) and waits (bounded) until the
+// device opens.
+bool Start(std::string* error = nullptr);
+
+// Install, then Start.
+bool InstallAndStart(std::string* error = nullptr);
+
+// Stops the service if it runs and waits (bounded) until it has stopped; keeps it registered.
+bool Stop(std::string* error = nullptr);
+
+// Stops the service, deletes it and waits (bounded) until the service manager has removed
+// it. True when the service is gone (also when it never existed).
+bool StopAndRemove(std::string* error = nullptr);
+
+// True when the service exists and runs.
+bool IsRunning();
+
+// One handle to the device, opened as the library opens it (access 0, share 0,
+// OPEN_EXISTING), closed by the destructor. Each call is one diagnostic request; each returns
+// false when the request fails. Diagnostic requests are neither logged nor faulted.
+class Device {
+public:
+    Device();
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE handle() const { return handle_; }
+
+    // Clears the log, the counts (opens, closes, requests) and any fault.
+    bool Reset();
+    // Puts the simulated machine (ports, registers, ECs, Dorvane configuration) back to its start.
+    bool ResetMachine();
+    // Logged family requests, oldest first (at most PORTIO_DIAG_LOG_ENTRIES kept); total, if
+    // given, receives how many were logged since the reset.
+    bool Log(std::vector<portio_diag_log_entry>* entries, uint32_t* total = nullptr);
+    bool Counts(portio_diag_counts* counts);
+    // Under Wine, CloseHandle returns before the driver sees the close: this polls the counts
+    // until they show at least `closes` closes or timeout_ms passes; true when they do.
+    // counts, if given, receives the last counts read.
+    bool WaitForCloses(uint32_t closes, portio_diag_counts* counts = nullptr, DWORD timeout_ms = 5000);
+    // The next `count` family requests meet the fault (count 0 = 1, 0xFFFFFFFF = until reset).
+    // kind is a portio_diag_fault_kind; see driver_protocol.h for what value means.
+    bool SetFault(uint32_t kind, uint32_t value, uint32_t count = 1);
+    bool ClearFault() { return SetFault(PORTIO_FAULT_NONE, 0, 0); }
+    // A cell of the simulated machine; space is a portio_diag_space.
+    bool Peek(uint32_t space, uint32_t key, uint32_t address, uint32_t* value);
+    bool Poke(uint32_t space, uint32_t key, uint32_t address, uint32_t value);
+
+private:
+    bool Request(uint32_t code, const void* in, DWORD in_len, void* out, DWORD out_len);
+    HANDLE handle_;
+};
+
+// One DeviceIoControl on `device`. Returns its result; bytes_returned (preset to 0xFFFFFFFF)
+// and error (GetLastError after a failure, else 0) are stored when given.
+bool Call(HANDLE device, uint32_t code, const void* in, DWORD in_len, void* out, DWORD out_len,
+          DWORD* bytes_returned = nullptr, DWORD* error = nullptr);
+
+}  // namespace driver_diag
+
+#endif  // DRIVER_DIAG_H
