@@ -1,0 +1,314 @@
+/*
+ * The library context: attach, the reference-counted opens and closes of the driver device,
+ * and the registration, start and removal of the driver service.
+ */
+#include <windows.h>
+#include <stdint.h>
+#include "Brannic.h"
+#include "context.h"
+#include "driver_requests.h"
+
+#define PATH_BUFFER_SIZE 256
+#define SERVICE_DISPLAY_NAME "Quorvel General Port I/O"
+#define SERVICE_KEY_PATH "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME
+#define IMAGE_PATH_PREFIX "\\??\\"
+#define DEVICE_OPEN_ATTEMPTS 20
+#define DEVICE_RETRY_PAUSE_MS 1000
+
+static_assert(sizeof(SERVICE_KEY_PATH) <= PATH_BUFFER_SIZE, "service key path fits its buffer");
+
+static HMODULE module_handle;
+static SC_HANDLE held_manager;
+static SC_HANDLE held_service;
+
+DWORD context_open_count;
+DWORD context_nt_flag;
+HANDLE context_device = INVALID_HANDLE_VALUE;
+
+/* ---- Bounded strings: every path either fits its 256-byte buffer or the call fails. ---- */
+
+static DWORD string_length(const char *text)
+{
+    DWORD length = 0;
+    while (text[length]) length++;
+    return length;
+}
+
+/* Appends text at *length; FALSE, with the buffer left terminated, when it does not fit. */
+static BOOL string_append(char *buffer, DWORD *length, const char *text)
+{
+    DWORD add = string_length(text);
+
+    if (*length + add >= PATH_BUFFER_SIZE) return FALSE;
+    copy_bytes(buffer + *length, text, add + 1);
+    *length += add;
+    return TRUE;
+}
+
+/* ---- Opening and closing ---- */
+
+static BOOL platform_check(void)
+{
+    OSVERSIONINFOA info;
+
+    zero_bytes(&info, sizeof(info));
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExA(&info)) return FALSE;
+    context_nt_flag = info.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
+    return TRUE;
+}
+
+static BOOL device_open_attempt(void)
+{
+    context_device = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, NULL, OPEN_EXISTING, 0, NULL);
+    return context_device != INVALID_HANDLE_VALUE;
+}
+
+static BOOL opened(void)
+{
+    context_open_count++;
+    return 1;
+}
+
+/* TRUE for the close that brings the count to 0. */
+static BOOL context_close(void)
+{
+    if (context_open_count == 0) return FALSE;
+    if (--context_open_count > 0) return FALSE;
+    if (context_device != INVALID_HANDLE_VALUE) {
+        CloseHandle(context_device);
+        context_device = INVALID_HANDLE_VALUE;
+    }
+    return TRUE;
+}
+
+static void held_service_handles_close(void)
+{
+    if (held_service) {
+        CloseServiceHandle(held_service);
+        held_service = NULL;
+    }
+    if (held_manager) {
+        CloseServiceHandle(held_manager);
+        held_manager = NULL;
+    }
+}
+
+/* ---- The driver service ---- */
+
+static BOOL driver_path_build(LPCSTR driver_dir, char *path)
+{
+    DWORD length, attributes;
+
+    if (driver_dir) {
+        length = 0;
+        path[0] = 0;
+        if (!string_append(path, &length, driver_dir)) return FALSE;
+        if ((length == 0 || path[length - 1] != '\\') && !string_append(path, &length, "\\"))
+            return FALSE;
+    } else {
+        /* A full buffer means the name was cut short. */
+        length = GetModuleFileNameA(module_handle, path, PATH_BUFFER_SIZE);
+        if (length == 0 || length >= PATH_BUFFER_SIZE) return FALSE;
+        while (length > 0 && path[length - 1] != '\\') length--;
+        path[length] = 0;
+    }
+    if (!string_append(path, &length, PORTIO_DRIVER_FILE)) return FALSE;
+
+    attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+/* A registered service keeps everything but its image path and start type. */
+static BOOL service_update(BOOL auto_start, const char *driver_path)
+{
+    char image_path[PATH_BUFFER_SIZE];
+    DWORD length = 0, start = auto_start ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+    HKEY key;
+    BOOL written;
+
+    image_path[0] = 0;
+    if (!string_append(image_path, &length, IMAGE_PATH_PREFIX) ||
+        !string_append(image_path, &length, driver_path))
+        return 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SERVICE_KEY_PATH, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+        return 0;
+    RegSetValueExA(key, "ImagePath", 0, REG_SZ, (const BYTE *)image_path, length + 1);
+    written = RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE *)&start,
+                             sizeof(start)) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return written ? 1 : 0;
+}
+
+static BOOL service_install(BOOL auto_start, LPCSTR driver_dir)
+{
+    char driver_path[PATH_BUFFER_SIZE];
+    SC_HANDLE manager, service;
+
+    if (!driver_path_build(driver_dir, driver_path)) return 0;
+    manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return 0;
+
+    service = OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    if (service) {
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        return service_update(auto_start, driver_path);
+    }
+
+    service = CreateServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_DISPLAY_NAME,
+                             SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                             auto_start ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
+                             SERVICE_ERROR_NORMAL, driver_path, NULL, NULL, NULL, NULL, NULL);
+    if (!service) {
+        CloseServiceHandle(manager);
+        return 0;
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return 1;
+}
+
+/* On success the handles stay in the context until the final Brannic_DeInitEx. */
+static BOOL service_start(void)
+{
+    SERVICE_STATUS_PROCESS status;
+    DWORD needed = 0;
+
+    /* Handles left from an earlier start would leak once overwritten. */
+    held_service_handles_close();
+    held_manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (!held_manager) return 0;
+    held_service = OpenServiceA(held_manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    if (!held_service) {
+        held_service_handles_close();
+        return 0;
+    }
+    if (QueryServiceStatusEx(held_service, SC_STATUS_PROCESS_INFO, (BYTE *)&status,
+                             sizeof(status), &needed)) {
+        if (status.dwCurrentState == SERVICE_RUNNING) return 1;
+        if (StartServiceA(held_service, 0, NULL) ||
+            GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)
+            return 1;
+    }
+    held_service_handles_close();
+    return 0;
+}
+
+static BOOL service_remove(void)
+{
+    SC_HANDLE manager, service;
+    BOOL deleted;
+
+    manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return 0;
+    service = OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    if (!service) {
+        CloseServiceHandle(manager);
+        return 0;
+    }
+    deleted = DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return deleted ? 1 : 0;
+}
+
+/*
+ * Wide directories go to the OEM code page. A conversion that fails, does not fit or
+ * needs a default character cannot name the directory, so it fails the call.
+ */
+static BOOL wide_to_oem(LPCWSTR wide, char *narrow)
+{
+    BOOL lossy = FALSE;
+
+    zero_bytes(narrow, PATH_BUFFER_SIZE);
+    if (!WideCharToMultiByte(CP_OEMCP, WC_COMPOSITECHECK, wide, -1, narrow, PATH_BUFFER_SIZE,
+                             NULL, &lossy))
+        return FALSE;
+    return !lossy;
+}
+
+/* A wide directory that could not be converted fails only where installation would use it. */
+static BOOL context_open_ex(BOOL install, BOOL auto_start, LPCSTR driver_dir, BOOL dir_usable)
+{
+    if (context_open_count > 0) return opened();
+    if (!platform_check()) return 0;
+    if (!context_nt_flag) return opened();
+    if (device_open_attempt()) return opened();
+
+    if (install && (!dir_usable || !service_install(auto_start, driver_dir))) return 0;
+    if (!service_start()) return 0;
+    if (!device_open_attempt()) return 0;
+    return opened();
+}
+
+/* ---- Exports ---- */
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) module_handle = instance;
+    return TRUE;
+}
+
+BOOL WINAPI Brannic_Init(void)
+{
+    if (context_open_count > 0) return opened();
+    if (!platform_check()) return 0;
+    if (!context_nt_flag) return opened();
+
+    for (int attempt = 0; attempt < DEVICE_OPEN_ATTEMPTS; attempt++) {
+        if (device_open_attempt()) return opened();
+        Sleep(DEVICE_RETRY_PAUSE_MS);
+    }
+    return 0;
+}
+
+BOOL WINAPI Brannic_DeInit(void)
+{
+    context_close();
+    return 1;
+}
+
+BOOL WINAPI Brannic_InitExA(BOOL installService, BOOL autoStart, LPCSTR driverDir)
+{
+    return context_open_ex(installService, autoStart, driverDir, TRUE);
+}
+
+BOOL WINAPI Brannic_InitExW(BOOL installService, BOOL autoStart, LPCWSTR driverDir)
+{
+    char narrow[PATH_BUFFER_SIZE];
+    BOOL usable;
+
+    if (!installService || !driverDir) return context_open_ex(installService, autoStart, NULL, TRUE);
+    usable = wide_to_oem(driverDir, narrow);
+    return context_open_ex(installService, autoStart, narrow, usable);
+}
+
+BOOL WINAPI Brannic_DeInitEx(BOOL removeService)
+{
+    if (context_close()) {
+        held_service_handles_close();
+        if (removeService) service_remove();
+    }
+    return 1;
+}
+
+BOOL WINAPI Brannic_AddServiceA(BOOL autoStart, LPCSTR driverDir)
+{
+    return service_install(autoStart, driverDir);
+}
+
+BOOL WINAPI Brannic_AddServiceW(BOOL autoStart, LPCWSTR driverDir)
+{
+    char narrow[PATH_BUFFER_SIZE];
+
+    if (!driverDir) return Brannic_AddServiceA(autoStart, NULL);
+    if (!wide_to_oem(driverDir, narrow)) return 0;
+    return Brannic_AddServiceA(autoStart, narrow);
+}
+
+BOOL WINAPI Brannic_RemoveService(void)
+{
+    return service_remove();
+}

@@ -1,0 +1,38 @@
+/* One synchronous driver request and the guard that every request export applies first. */
+#ifndef PORTLIB_DRIVER_REQUESTS_H
+#define PORTLIB_DRIVER_REQUESTS_H
+
+#include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+#include "driver_protocol.h"
+
+/* Requests go out only while the library is open on the NT family. */
+BOOL driver_guard(void);
+/* DeviceIoControl on the context's device; a side without data passes null and 0. */
+BOOL driver_request(DWORD code, const void *input, DWORD input_length,
+                    void *output, DWORD output_length);
+
+/* The library links no C runtime: these resolve to its own memset and memcpy. */
+static inline void zero_bytes(void *block, size_t size) { __builtin_memset(block, 0, size); }
+static inline void copy_bytes(void *to, const void *from, size_t size) { __builtin_memcpy(to, from, size); }
+
+/* Little-endian store of the low width bytes of value. */
+static inline void store_le(uint8_t *to, uint32_t value, DWORD width)
+{
+    for (DWORD i = 0; i < width; i++)
+        to[i] = (uint8_t)(value >> (8 * i));
+}
+
+/* Element i of a caller's array of width-byte unsigned values. */
+static inline uint32_t load_element(const void *array, DWORD i, DWORD width)
+{
+    if (width == 1) return ((const uint8_t *)array)[i];
+    if (width == 2) return ((const uint16_t *)array)[i];
+    return ((const uint32_t *)array)[i];
+}
+
+/* Record sizes are computed in 64 bits; the driver contract carries 32-bit lengths. */
+static inline BOOL size_fits_32(uint64_t size) { return size <= 0xFFFFFFFFull; }
+
+#endif

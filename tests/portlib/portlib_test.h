@@ -1,0 +1,155 @@
+// Shared by the port library's test programs: the stand-in driver's request log, byte
+// strings, and child copies of the running test program.
+#ifndef PORTLIB_TEST_H
+#define PORTLIB_TEST_H
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Brannic.h"
+#include "driver_diag.h"
+#include "driver_protocol.h"
+
+namespace portlib_test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline std::string Hex(const uint8_t* data, size_t size)
+{
+    std::string text;
+    char cell[4];
+    for (size_t i = 0; i < size; i++) {
+        snprintf(cell, sizeof(cell), i ? " %02X" : "%02X", data[i]);
+        text += cell;
+    }
+    return text;
+}
+inline std::string Hex(const Bytes& bytes) { return Hex(bytes.data(), bytes.size()); }
+
+inline std::string CodeText(uint32_t code)
+{
+    char text[16];
+    snprintf(text, sizeof(text), "0x%08X", code);
+    return text;
+}
+
+// One logged request against what was meant to go out.
+inline ::testing::AssertionResult IsRequest(const portio_diag_log_entry& entry, uint32_t code,
+                                            const Bytes& input, uint32_t output_length)
+{
+    size_t kept = entry.input_length < PORTIO_DIAG_LOG_INPUT_BYTES ? entry.input_length
+                                                                  : PORTIO_DIAG_LOG_INPUT_BYTES;
+    Bytes seen(entry.input, entry.input + kept);
+    if (entry.code == code && entry.input_length == input.size() && seen == input &&
+        entry.output_length == output_length)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "sent code " << CodeText(entry.code) << ", input " << entry.input_length
+           << " bytes [" << Hex(seen) << "], output length " << entry.output_length
+           << "; expected code " << CodeText(code) << ", input " << input.size() << " bytes ["
+           << Hex(input) << "], output length " << output_length;
+}
+
+// Leaves 0xA5 in the stack below the caller, where the next call's locals will sit, so that
+// storage a function fails to preset shows up as nonzero bytes.
+__attribute__((noinline)) inline void DirtyStack()
+{
+    volatile uint8_t junk[16384];
+    for (size_t i = 0; i < sizeof(junk); i++) junk[i] = 0xA5;
+}
+
+inline std::vector<portio_diag_log_entry> Requests(driver_diag::Device& diag)
+{
+    std::vector<portio_diag_log_entry> log;
+    EXPECT_TRUE(diag.Log(&log)) << "reading the driver's request log";
+    return log;
+}
+
+// Installs the stand-in driver unless it already runs.
+inline void EnsureDriver()
+{
+    std::string error;
+    if (!driver_diag::IsRunning()) {
+        ASSERT_TRUE(driver_diag::InstallAndStart(&error)) << error;
+    }
+}
+
+inline std::string SelfPath()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+    return std::string(path, length);
+}
+
+inline std::string DirectoryOf(const std::string& path)
+{
+    return path.substr(0, path.find_last_of('\\'));
+}
+
+// Makes Wine report the given Windows version ("win98", "winxp", ...) to programs of that
+// file name, for this prefix's user.
+inline bool SetProgramVersion(const std::string& exe_name, const char* version)
+{
+    std::string key = "Software\\Wine\\AppDefaults\\" + exe_name;
+    HKEY handle;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                        &handle, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExA(handle, "Version", 0, REG_SZ, (const BYTE*)version,
+                                 (DWORD)strlen(version) + 1);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+// Starts `exe child <arguments>`; the child shares this program's console output.
+inline HANDLE StartChild(const std::string& exe, const std::string& arguments)
+{
+    std::string command = "\"" + exe + "\" child " + arguments;
+    STARTUPINFOA startup = {};
+    PROCESS_INFORMATION process = {};
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// Exit code of a child that ends within the time limit; 0xFFFFFFFF when it did not.
+inline DWORD FinishChild(HANDLE process, DWORD limit_ms = 60000)
+{
+    DWORD code = 0xFFFFFFFF;
+    if (process && WaitForSingleObject(process, limit_ms) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
+    if (process) CloseHandle(process);
+    return code;
+}
+
+inline std::string UniqueName(const char* what)
+{
+    return std::string("portlib-test-") + what + "-" + std::to_string(GetCurrentProcessId());
+}
+
+inline double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
+}
+
+inline LARGE_INTEGER Now()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now;
+}
+
+}  // namespace portlib_test
+
+#endif  // PORTLIB_TEST_H
