@@ -5,6 +5,9 @@
 
 #ifdef LUMETTA_LEGACY
 
+// What the legacy build returns for the volume-changed message and the close request.
+const LRESULT kHandled = 0;
+
 static LRESULT OnCreate(HWND window)
 {
     StartKeyController();
@@ -19,31 +22,17 @@ static void OnDestroy(HWND window)
     PostQuitMessage(0);
 }
 
-LRESULT CALLBACK AgentWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    switch (msg) {
-    case WM_CREATE:
-        return OnCreate(window);
-    case WM_DESTROY:
-        OnDestroy(window);
-        return 0;
-    case kVolumeChangedMsg:
-        UpdateLed(100, 0, 0);
-        return 0;
-    case kCloseRequestMsg:
-        DestroyWindow(window);
-        return 0;
-    }
-    return DefWindowProcA(window, msg, wParam, lParam);
-}
+static void OnVolumeChanged() { UpdateLed(100, 0, 0); }
 
 #else
+
+const LRESULT kHandled = 1;
 
 static bool s_shutDown;
 
 // Withdraws, unbinds and stops once: Windows sends WM_DESTROY to a window whose creation was
 // refused, Wine does not, so a refusal runs this itself.
-static void ShutDown(HWND window)
+static void OnDestroy(HWND window)
 {
     if (s_shutDown)
         return;
@@ -62,11 +51,15 @@ static LRESULT OnCreate(HWND window)
         g_backEndMode = EndpointMode;
     StartKeyController();
     if (!BindAudioBackEnd() || !RegisterVolumeNotifications(window)) {
-        ShutDown(window);
+        OnDestroy(window);
         return -1;
     }
     return 0;
 }
+
+static void OnVolumeChanged() { RefreshLedLevel(); }
+
+#endif
 
 LRESULT CALLBACK AgentWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
@@ -74,14 +67,15 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
     case WM_CREATE:
         return OnCreate(window);
     case WM_DESTROY:
-        ShutDown(window);
+        OnDestroy(window);
         return 0;
     case kVolumeChangedMsg:
-        RefreshLedLevel();
-        return 1;
+        OnVolumeChanged();
+        return kHandled;
     case kCloseRequestMsg:
         DestroyWindow(window);
-        return 1;
+        return kHandled;
+#ifndef LUMETTA_LEGACY
     case kEndpointVolumeMsg:
         // Answered by posting, so the library's thread is free at once and the slow EC
         // traffic runs from our own queue.
@@ -93,11 +87,10 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
     case kDeviceRemovedMsg:
         ForwardDeviceRemoved();
         return 0;
+#endif
     }
     return DefWindowProcA(window, msg, wParam, lParam);
 }
-
-#endif
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {

@@ -1,16 +1,7 @@
 // Fennick.dll stand-in: the key-controller access library over a simulated embedded controller.
 // Port 0x6C reads the EC status (bit 0 output full, bit 1 input full) and takes commands; port
 // 0x68 gives the EC's output bytes and takes data bytes. Every access lands in the trace.
-#include "notebook_sim.h"
-
-static NotebookState *s_sim;
-
-static NotebookState *Sim()
-{
-    if (!s_sim)
-        s_sim = SimOpen();
-    return s_sim;
-}
+#include "standin.h"
 
 static void Trace(NotebookState *s, bool write, DWORD port, BYTE value)
 {
@@ -38,40 +29,23 @@ extern "C" {
 int WINAPI Fennick_Init(const char *configPath)
 {
     NotebookState *s = Sim();
-    if (!s)
-        return 0;
-    SimLogCall(s, CallFennickInit);
-    SimLock(s);
-    s->initCalls++;
-    lstrcpynA(s->initPath, configPath ? configPath : "(null)", sizeof s->initPath);
-    int ok = !s->failInit;
-    SimUnlock(s);
-    return ok;
+    if (s) {
+        SimLock(s);
+        lstrcpynA(s->initPath, configPath ? configPath : "(null)", sizeof s->initPath);
+        SimUnlock(s);
+    }
+    return CountedCall(CallFennickInit, &NotebookState::initCalls, &NotebookState::failInit);
 }
 
 int WINAPI Fennick_LoadDriver(void)
 {
-    NotebookState *s = Sim();
-    if (!s)
-        return 0;
-    SimLogCall(s, CallFennickLoadDriver);
-    SimLock(s);
-    s->loadDriverCalls++;
-    int ok = !s->failLoadDriver;
-    SimUnlock(s);
-    return ok;
+    return CountedCall(CallFennickLoadDriver, &NotebookState::loadDriverCalls,
+                       &NotebookState::failLoadDriver);
 }
 
 int WINAPI Fennick_UnLoadDriver(void)
 {
-    NotebookState *s = Sim();
-    if (!s)
-        return 0;
-    SimLogCall(s, CallFennickUnLoadDriver);
-    SimLock(s);
-    s->unloadDriverCalls++;
-    SimUnlock(s);
-    return 1;
+    return CountedCall(CallFennickUnLoadDriver, &NotebookState::unloadDriverCalls);
 }
 
 int WINAPI Fennick_InputByteValue(DWORD port, BYTE *value)

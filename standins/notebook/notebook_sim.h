@@ -169,6 +169,15 @@ inline void SimClearEc(NotebookState *s)
     SimUnlock(s);
 }
 
+// Sets the endpoint volume, noting when (for the latency of the LED's answer).
+inline void SimSetVolume(NotebookState *s, int percent)
+{
+    SimLock(s);
+    s->volume = percent;
+    s->volumeChangeUs = SimNowUs();
+    SimUnlock(s);
+}
+
 // Asks the Pernet stand-in's thread to post notifications; which: "pernet" or "oskal".
 inline void SimSignal(const char *which)
 {
@@ -207,4 +216,29 @@ inline const char *SimCallName(uint32_t c)
         "Pernet_Unregister", "Pernet_DeInit",
     };
     return c < sizeof names / sizeof names[0] ? names[c] : "?";
+}
+
+// For the programs that drive the agent from outside (notebookctl, tests, the benchmark).
+
+// Polls done() until it holds; false once ms have passed.
+template <class Done> bool SimWaitUntil(Done done, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > ms)
+            return false;
+        Sleep(2);
+    }
+    return true;
+}
+
+// The agent's window, found by class and title as the agent itself looks for another copy.
+inline HWND SimAgentWindow() { return FindWindowA("LumettaApp", "LumettaApp"); }
+
+// Returns once the window's thread has finished the messages it was handling (a sent message is
+// handled only between them), or after ms.
+inline void SimSyncWithWindow(HWND window, DWORD ms)
+{
+    DWORD_PTR result;
+    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, ms, &result);
 }

@@ -20,30 +20,6 @@ static void Usage()
          "                          the agent handle it and print one line of what the EC got");
 }
 
-static HWND AgentWindow() { return FindWindowA("LumettaApp", "LumettaApp"); }
-
-static bool WaitFor(bool (*done)(), DWORD ms)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms)
-            return false;
-        Sleep(5);
-    }
-    return true;
-}
-
-static bool WindowExists() { return AgentWindow() != nullptr; }
-static bool WindowGone() { return AgentWindow() == nullptr; }
-
-static void SetVolume(int percent)
-{
-    SimLock(s);
-    s->volume = percent;
-    s->volumeChangeUs = SimNowUs();
-    SimUnlock(s);
-}
-
 static void PrintStatus()
 {
     printf("LED level: ");
@@ -79,19 +55,13 @@ static bool SweepStep(HWND window, int percent)
 {
     LONG reads = s->getVolumeCalls;
     LONG traceStart = s->traceCount;
-    SetVolume(percent);
+    SimSetVolume(s, percent);
     SimRequestVolumeNotes(s, 1);
-    DWORD start = GetTickCount();
-    while (s->getVolumeCalls == reads) {
-        if (GetTickCount() - start > 5000) {
-            printf("volume %3d %%   the agent did not read the volume within 5 s\n", percent);
-            return false;
-        }
-        Sleep(1);
+    if (!SimWaitUntil([&] { return s->getVolumeCalls != reads; }, 5000)) {
+        printf("volume %3d %%   the agent did not read the volume within 5 s\n", percent);
+        return false;
     }
-    // A sent message is handled only once the handler that read the volume has returned.
-    DWORD_PTR result;
-    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+    SimSyncWithWindow(window, 5000);   // until the handler that read the volume has returned
 
     char bar[8];
     for (int i = 0; i < 7; i++)
@@ -131,22 +101,21 @@ int main(int argc, char **argv)
         DWORD ms = argc > 2 ? (DWORD)atoi(argv[2]) : 10000;
         bool closing = !strcmp(cmd, "close");
         if (closing) {
-            HWND w = AgentWindow();
+            HWND w = SimAgentWindow();
             if (w)
                 PostMessageA(w, WM_USER + 1, 0, 0);
         }
-        bool done = WaitFor(closing ? WindowGone : WindowExists, ms);
-        DWORD_PTR result;
+        bool done = SimWaitUntil([&] { return (SimAgentWindow() == nullptr) == closing; }, ms);
         // Found during its creation, the window answers a sent message once the agent runs.
         if (done && !closing)
-            SendMessageTimeoutA(AgentWindow(), WM_NULL, 0, 0, SMTO_NORMAL, ms, &result);
+            SimSyncWithWindow(SimAgentWindow(), ms);
         if (!done) {
             fprintf(stderr, "notebookctl: the agent's window %s within %lu ms\n",
                     closing ? "is still there" : "did not appear", (unsigned long)ms);
             return 1;
         }
     } else if (!strcmp(cmd, "volume") && argc == 3) {
-        SetVolume(atoi(argv[2]));
+        SimSetVolume(s, atoi(argv[2]));
         SimRequestVolumeNotes(s, 1);
     } else if (!strcmp(cmd, "mixer") && argc >= 4) {
         SimLock(s);
@@ -178,7 +147,7 @@ int main(int argc, char **argv)
     } else if (!strcmp(cmd, "trace")) {
         PrintTrace();
     } else if (!strcmp(cmd, "sweep")) {
-        HWND window = AgentWindow();
+        HWND window = SimAgentWindow();
         if (!window) {
             fprintf(stderr, "notebookctl: no agent window\n");
             return 1;

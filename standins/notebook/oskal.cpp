@@ -1,41 +1,15 @@
 // Oskal.dll stand-in: a legacy mixer with one control (range and channel values). Once a window
 // is hooked, a thread of the library posts WM_USER to it for each change the controller reports.
-#include "notebook_sim.h"
+#include "standin.h"
 
-static NotebookState *s_sim;
 static HWND s_hooked;
-static HANDLE s_thread, s_stop, s_wake;
 
-static NotebookState *Sim()
+static void PostMixerNotes(NotebookState *s)
 {
-    if (!s_sim)
-        s_sim = SimOpen();
-    return s_sim;
-}
-
-static DWORD WINAPI Poster(void *)
-{
-    NotebookState *s = Sim();
-    HANDLE waits[2] = {s_stop, s_wake};
-    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        LONG n = InterlockedExchange(&s->mixerNotesRequested, 0);
-        for (LONG i = 0; i < n; i++) {
-            PostMessageA(s_hooked, WM_USER, 0, 0);
-            InterlockedIncrement(&s->mixerNotesPosted);
-        }
-    }
-    return 0;
-}
-
-static void StopPoster()
-{
-    if (s_thread) {
-        SetEvent(s_stop);
-        WaitForSingleObject(s_thread, INFINITE);
-        CloseHandle(s_thread);
-        CloseHandle(s_stop);
-        CloseHandle(s_wake);
-        s_thread = s_stop = s_wake = nullptr;
+    LONG n = InterlockedExchange(&s->mixerNotesRequested, 0);
+    for (LONG i = 0; i < n; i++) {
+        PostMessageA(s_hooked, WM_USER, 0, 0);
+        InterlockedIncrement(&s->mixerNotesPosted);
     }
 }
 
@@ -43,44 +17,24 @@ extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void *reserved)
 {
-    // Record loading and FreeLibrary (not process exit) when the simulation is named already.
-    if (reason == DLL_PROCESS_ATTACH && SimNameGiven() && Sim())
-        SimLogCall(s_sim, CallOskalLoaded);
-    else if (reason == DLL_PROCESS_DETACH && !reserved && s_sim)
-        SimLogCall(s_sim, CallOskalFreed);
+    LogLoading(reason, reserved, CallOskalLoaded, CallOskalFreed);
     return TRUE;
 }
 
 int WINAPI Oskal_HookDevice(HWND window, UINT device)
 {
-    NotebookState *s = Sim();
-    if (!s)
+    if (!RecordWindowCall(CallOskalHook, window, device, &NotebookState::hookCalls,
+                          &NotebookState::hookWindow, &NotebookState::hookArg))
         return 0;
-    SimLogCall(s, CallOskalHook);
-    SimLock(s);
-    s->hookCalls++;
-    s->hookWindow = (uint64_t)(uintptr_t)window;
-    s->hookArg = device;
-    SimUnlock(s);
-    StopPoster();
     s_hooked = window;
-    s_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    s_wake = SimEvent("oskal");   // opened before the thread runs, so no signal is lost
-    s_thread = CreateThread(nullptr, 0, Poster, nullptr, 0, nullptr);
-    return s_thread != nullptr;
+    return StartPoster("oskal", PostMixerNotes);
 }
 
 int WINAPI Oskal_UnHookDevice(HWND window, UINT device)
 {
-    NotebookState *s = Sim();
-    if (!s)
+    if (!RecordWindowCall(CallOskalUnHook, window, device, &NotebookState::unhookCalls,
+                          &NotebookState::unhookWindow, &NotebookState::unhookArg))
         return 0;
-    SimLogCall(s, CallOskalUnHook);
-    SimLock(s);
-    s->unhookCalls++;
-    s->unhookWindow = (uint64_t)(uintptr_t)window;
-    s->unhookArg = device;
-    SimUnlock(s);
     StopPoster();
     s_hooked = nullptr;
     return 1;

@@ -1,19 +1,10 @@
 // Pernet.dll stand-in: an endpoint volume in percent. Like a real endpoint library it learns of
 // changes on a thread of its own and reports them only by posting the messages it was given to
 // the windows it was given; the device-event calls it gets back are recorded with their thread.
-#include "notebook_sim.h"
+#include "standin.h"
 
-static NotebookState *s_sim;
 static HWND s_eventWindow, s_volumeWindow;
 static UINT s_changedMsg, s_removedMsg, s_volumeMsg;
-static HANDLE s_thread, s_stop, s_wake;
-
-static NotebookState *Sim()
-{
-    if (!s_sim)
-        s_sim = SimOpen();
-    return s_sim;
-}
 
 static void PostAll(volatile LONG *requested, volatile LONG *posted, HWND window, UINT msg)
 {
@@ -25,79 +16,53 @@ static void PostAll(volatile LONG *requested, volatile LONG *posted, HWND window
     }
 }
 
-static DWORD WINAPI Poster(void *)
+static void PostNotes(NotebookState *s)
 {
-    NotebookState *s = Sim();
     s->posterThreadId = GetCurrentThreadId();
-    HANDLE waits[2] = {s_stop, s_wake};
-    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        PostAll(&s->volumeNotesRequested, &s->volumeNotesPosted, s_volumeWindow, s_volumeMsg);
-        PostAll(&s->defaultChangedRequested, &s->defaultChangedPosted, s_eventWindow, s_changedMsg);
-        PostAll(&s->removedRequested, &s->removedPosted, s_eventWindow, s_removedMsg);
-    }
-    return 0;
+    PostAll(&s->volumeNotesRequested, &s->volumeNotesPosted, s_volumeWindow, s_volumeMsg);
+    PostAll(&s->defaultChangedRequested, &s->defaultChangedPosted, s_eventWindow, s_changedMsg);
+    PostAll(&s->removedRequested, &s->removedPosted, s_eventWindow, s_removedMsg);
 }
 
-static void StopPoster()
+// A device-event call back from the agent: counted, with the thread it came on.
+static int CalledBack(uint32_t NotebookState::*thread, volatile LONG NotebookState::*calls)
 {
-    if (s_thread) {
-        SetEvent(s_stop);
-        WaitForSingleObject(s_thread, INFINITE);
-        CloseHandle(s_thread);
-        CloseHandle(s_stop);
-        CloseHandle(s_wake);
-        s_thread = s_stop = s_wake = nullptr;
-    }
+    NotebookState *s = Sim();
+    if (!s)
+        return 0;
+    s->*thread = GetCurrentThreadId();
+    InterlockedIncrement(&(s->*calls));
+    return 1;
 }
 
 extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void *reserved)
 {
-    // Record loading and FreeLibrary (not process exit) when the simulation is named already.
-    if (reason == DLL_PROCESS_ATTACH && SimNameGiven() && Sim())
-        SimLogCall(s_sim, CallPernetLoaded);
-    else if (reason == DLL_PROCESS_DETACH && !reserved && s_sim)
-        SimLogCall(s_sim, CallPernetFreed);
+    LogLoading(reason, reserved, CallPernetLoaded, CallPernetFreed);
     return TRUE;
 }
 
 int WINAPI Pernet_InitEx(HWND window, UINT changedMsg, UINT removedMsg)
 {
-    NotebookState *s = Sim();
-    if (!s)
+    if (!RecordWindowCall(CallPernetInitEx, window, changedMsg, &NotebookState::initExCalls,
+                          &NotebookState::initExWindow, &NotebookState::initExChangedMsg))
         return 0;
-    SimLogCall(s, CallPernetInitEx);
-    SimLock(s);
-    s->initExCalls++;
-    s->initExWindow = (uint64_t)(uintptr_t)window;
-    s->initExChangedMsg = changedMsg;
-    s->initExRemovedMsg = removedMsg;
-    bool fail = s->failInitEx != 0;
-    SimUnlock(s);
-    if (fail)
+    s_sim->initExRemovedMsg = removedMsg;
+    if (s_sim->failInitEx)
         return 0;
-    StopPoster();
     s_eventWindow = window;
     s_changedMsg = changedMsg;
     s_removedMsg = removedMsg;
-    s_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    s_wake = SimEvent("pernet");   // opened before the thread runs, so no signal is lost
-    s_thread = CreateThread(nullptr, 0, Poster, nullptr, 0, nullptr);
-    return s_thread != nullptr;
+    return StartPoster("pernet", PostNotes);
 }
 
 int WINAPI Pernet_Init(void) { return 0; }
 
 int WINAPI Pernet_DeInit(void)
 {
-    NotebookState *s = Sim();
-    if (!s)
+    if (!CountedCall(CallPernetDeInit, &NotebookState::deinitCalls))
         return 0;
-    SimLogCall(s, CallPernetDeInit);
-    SimLock(s);
-    s->deinitCalls++;
-    SimUnlock(s);
     StopPoster();
     s_eventWindow = s_volumeWindow = nullptr;
     return 1;
@@ -105,15 +70,9 @@ int WINAPI Pernet_DeInit(void)
 
 int WINAPI Pernet_Register(HWND window, UINT volumeMsg)
 {
-    NotebookState *s = Sim();
-    if (!s)
+    if (!RecordWindowCall(CallPernetRegister, window, volumeMsg, &NotebookState::registerCalls,
+                          &NotebookState::registerWindow, &NotebookState::registerMsg))
         return 0;
-    SimLogCall(s, CallPernetRegister);
-    SimLock(s);
-    s->registerCalls++;
-    s->registerWindow = (uint64_t)(uintptr_t)window;
-    s->registerMsg = volumeMsg;
-    SimUnlock(s);
     s_volumeWindow = window;
     s_volumeMsg = volumeMsg;
     return 1;
@@ -121,15 +80,10 @@ int WINAPI Pernet_Register(HWND window, UINT volumeMsg)
 
 int WINAPI Pernet_Unregister(HWND window, UINT volumeMsg)
 {
-    NotebookState *s = Sim();
-    if (!s)
+    if (!RecordWindowCall(CallPernetUnregister, window, volumeMsg,
+                          &NotebookState::unregisterCalls, &NotebookState::unregisterWindow,
+                          &NotebookState::unregisterMsg))
         return 0;
-    SimLogCall(s, CallPernetUnregister);
-    SimLock(s);
-    s->unregisterCalls++;
-    s->unregisterWindow = (uint64_t)(uintptr_t)window;
-    s->unregisterMsg = volumeMsg;
-    SimUnlock(s);
     s_volumeWindow = nullptr;
     return 1;
 }
@@ -172,22 +126,12 @@ int WINAPI Pernet_VolumeLevelStepDown(void) { return 0; }
 
 int WINAPI Pernet_OnDefaultDeviceChanged(void)
 {
-    NotebookState *s = Sim();
-    if (!s)
-        return 0;
-    s->defaultChangedThreadId = GetCurrentThreadId();
-    InterlockedIncrement(&s->defaultChangedCalls);
-    return 1;
+    return CalledBack(&NotebookState::defaultChangedThreadId, &NotebookState::defaultChangedCalls);
 }
 
 int WINAPI Pernet_OnDeviceRemoved(void)
 {
-    NotebookState *s = Sim();
-    if (!s)
-        return 0;
-    s->removedThreadId = GetCurrentThreadId();
-    InterlockedIncrement(&s->removedCalls);
-    return 1;
+    return CalledBack(&NotebookState::removedThreadId, &NotebookState::removedCalls);
 }
 
 } // extern "C"

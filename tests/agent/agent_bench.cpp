@@ -1,16 +1,12 @@
 // Benchmark of the full agent on the simulated notebook (endpoint mode). Prints figures only:
 // LED latency from a volume change to the EC's closing byte, the EC commands a burst of
-// notifications of one level costs, the agent's CPU time while idle, and the programs' sizes.
+// notifications of one level costs and the agent's CPU time while idle (scripts/bench adds the
+// sizes of the 32-bit programs).
 #include "agent_harness.h"
 #include <algorithm>
 #include <stdlib.h>
 
 static NotebookState *s;
-
-static bool WaitCounter(volatile LONG *counter, LONG target, DWORD ms)
-{
-    return WaitUntil([&] { return *counter >= target; }, ms);
-}
 
 static double CpuMs(HANDLE process)
 {
@@ -23,17 +19,11 @@ static double CpuMs(HANDLE process)
     return (double)(k.QuadPart + u.QuadPart) / 10000.0;
 }
 
-static long FileSize(const std::string &path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA a;
-    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a) ? (long)a.nFileSizeLow : -1;
-}
-
 int main(int argc, char **argv)
 {
     int idleSeconds = argc > 1 ? atoi(argv[1]) : 10;
     s = OpenTestNotebook();
-    if (!s || FindAgentWindow()) {
+    if (!s || SimAgentWindow()) {
         fprintf(stderr, "agent_bench: no simulation, or an agent is already running\n");
         return 1;
     }
@@ -54,12 +44,9 @@ int main(int argc, char **argv)
     for (int i = 0; i < 50; i++) {
         int volume = kVolumes[i % 7];
         LONG closing = (LONG)s->closingBytes;
-        SimLock(s);
-        s->volume = volume;
-        s->volumeChangeUs = SimNowUs();
-        SimUnlock(s);
+        SimSetVolume(s, volume);
         SimRequestVolumeNotes(s, 1);
-        if (!WaitUntil([&] { return (LONG)s->closingBytes > closing; }, kWaitMs)) {
+        if (!SimWaitUntil([&] { return (LONG)s->closingBytes > closing; }, kWaitMs)) {
             fprintf(stderr, "agent_bench: no LED command for volume %d\n", volume);
             break;
         }
@@ -77,8 +64,8 @@ int main(int argc, char **argv)
     uint32_t commands = s->ledCommands;
     s->volume = 45;
     SimRequestVolumeNotes(s, 100);
-    if (WaitCounter(&s->getVolumeCalls, reads + 100, kWaitMs)) {
-        SyncWithAgent(window);
+    if (SimWaitUntil([&] { return s->getVolumeCalls >= reads + 100; }, kWaitMs)) {
+        SimSyncWithWindow(window, kWaitMs);
         printf("100 notifications of one level: %u EC command(s)\n", s->ledCommands - commands);
     } else {
         printf("100 notifications of one level: only %ld reads\n", s->getVolumeCalls - reads);
@@ -92,9 +79,5 @@ int main(int argc, char **argv)
            after - before, after);
 
     CleanUpProgram(agent);
-    printf("sizes of this %d-bit build's programs: lumetta.exe %ld bytes, lumetta-legacy.exe %ld "
-           "bytes\n",
-           (int)sizeof(void *) * 8, FileSize(BinDir() + "\\lumetta.exe"),
-           FileSize(BinDir() + "\\lumetta-legacy.exe"));
     return 0;
 }

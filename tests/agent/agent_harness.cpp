@@ -1,5 +1,4 @@
 #include "agent_harness.h"
-#include <gtest/gtest.h>
 
 NotebookState *OpenTestNotebook()
 {
@@ -20,33 +19,18 @@ std::string BinDir()
     return p.substr(0, p.rfind('\\'));
 }
 
-static void RemoveTree(const std::string &dir)
-{
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string n = fd.cFileName;
-            if (n == "." || n == "..")
-                continue;
-            std::string full = dir + "\\" + n;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                DeleteFileA(full.c_str());
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
-
 std::string MakeProgramFolder(const std::string &name, const std::vector<std::string> &files)
 {
     std::string root = BinDir() + "\\..\\program-folders";
     CreateDirectoryA(root.c_str(), nullptr);
     std::string dir = root + "\\" + name;
-    RemoveTree(dir);
     CreateDirectoryA(dir.c_str(), nullptr);
+    WIN32_FIND_DATAA fd;   // files of an earlier run go ("." and ".." are no files)
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &fd))
+        DeleteFileA((dir + "\\" + fd.cFileName).c_str());
+    if (h != INVALID_HANDLE_VALUE)
+        FindClose(h);
     for (const std::string &f : files) {
         size_t eq = f.find('=');
         std::string source = f.substr(0, eq);
@@ -54,7 +38,7 @@ std::string MakeProgramFolder(const std::string &name, const std::vector<std::st
         target = target.substr(target.rfind('\\') + 1);
         std::string from = BinDir() + "\\" + source;
         if (!CopyFileA(from.c_str(), (dir + "\\" + target).c_str(), FALSE))
-            ADD_FAILURE() << "cannot copy " << from << " to " << dir << ": error " << GetLastError();
+            ADD_FAILURE() << "cannot copy " << from << " to " << dir << ": " << GetLastError();
     }
     char full[MAX_PATH];
     GetFullPathNameA(dir.c_str(), sizeof full, full, nullptr);
@@ -90,75 +74,32 @@ Program StartProgram(const std::string &path, const std::string &currentDir)
     return p;
 }
 
-bool WaitForExit(const Program &p, DWORD ms, DWORD *exitCode)
-{
-    if (!p.process || WaitForSingleObject(p.process, ms) != WAIT_OBJECT_0)
-        return false;
-    GetExitCodeProcess(p.process, exitCode);
-    return true;
-}
-
-bool WaitUntil(const std::function<bool()> &done, DWORD ms)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms)
-            return false;
-        Sleep(2);
-    }
-    return true;
-}
-
-HWND FindAgentWindow() { return FindWindowA("LumettaApp", "LumettaApp"); }
-
 HWND WaitForAgentWindow(DWORD ms)
 {
     HWND w = nullptr;
-    WaitUntil([&] { return (w = FindAgentWindow()) != nullptr; }, ms);
+    SimWaitUntil([&] { return (w = SimAgentWindow()) != nullptr; }, ms);
     // The window can be found while its creation still runs; a sent message is handled only
     // once the message loop runs.
     if (w)
-        SyncWithAgent(w);
+        SimSyncWithWindow(w, ms);
     return w;
-}
-
-void SyncWithAgent(HWND window)
-{
-    DWORD_PTR result;
-    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kWaitMs, &result);
 }
 
 void CleanUpProgram(Program &p)
 {
     if (!p.process)
         return;
-    if (WaitForSingleObject(p.process, 0) == WAIT_TIMEOUT) {
-        HWND w = FindAgentWindow();
-        DWORD owner = 0;
-        if (w && GetWindowThreadProcessId(w, &owner) && owner == p.pid)
-            PostMessageA(w, WM_USER + 1, 0, 0);
-        if (WaitForSingleObject(p.process, 3000) == WAIT_TIMEOUT) {
-            TerminateProcess(p.process, 99);
-            WaitForSingleObject(p.process, 3000);
-        }
-    }
+    TerminateProcess(p.process, 99);   // fails harmlessly once the program has ended
+    WaitForSingleObject(p.process, kWaitMs);
     CloseHandle(p.process);
     p.process = nullptr;
 }
 
-std::vector<uint32_t> CallLog(const NotebookState *s, uint32_t from)
-{
-    std::vector<uint32_t> v;
-    for (uint32_t i = from; i < s->callCount && i < kCallLogCapacity; i++)
-        v.push_back(s->calls[i]);
-    return v;
-}
-
-std::string CallLogText(const std::vector<uint32_t> &calls)
+std::string CallLogText(const NotebookState *s, uint32_t from)
 {
     std::string t;
-    for (uint32_t c : calls)
-        t += std::string(t.empty() ? "" : ", ") + SimCallName(c);
+    for (uint32_t i = from; i < s->callCount && i < kCallLogCapacity; i++)
+        t += std::string(t.empty() ? "" : ", ") + SimCallName(s->calls[i]);
     return t;
 }
 
@@ -174,4 +115,88 @@ std::string TraceText(const NotebookState *s)
         t += item;
     }
     return t;
+}
+
+void NotebookTest::SetUp()
+{
+    s = OpenTestNotebook();
+    ASSERT_NE(nullptr, s);
+}
+
+void AgentProgramTest::SetUp()
+{
+    NotebookTest::SetUp();
+    ASSERT_EQ(nullptr, SimAgentWindow()) << "an agent from elsewhere is running";
+}
+
+void AgentProgramTest::TearDown()
+{
+    for (Program &p : programs)
+        CleanUpProgram(p);
+}
+
+std::string AgentProgramTest::Install(const std::string &folder, const std::string &agentCopy,
+                                      const char *version, const std::vector<std::string> &standins)
+{
+    std::vector<std::string> files = standins;
+    files.push_back(agentCopy);
+    std::string exe = agentCopy.substr(agentCopy.find('=') + 1);
+    if (version)
+        SetWindowsVersion(exe, version);
+    return MakeProgramFolder(folder, files) + "\\" + exe;
+}
+
+std::string AgentProgramTest::FolderNameOfLength(size_t length)
+{
+    std::string probe = MakeProgramFolder("probe", {});
+    return std::string(length - probe.rfind('\\') - 1, 'x');
+}
+
+Program AgentProgramTest::Start(const std::string &path, const std::string &currentDir)
+{
+    programs.push_back(StartProgram(path, currentDir));
+    return programs.back();
+}
+
+bool AgentProgramTest::Launch(const std::string &path, Program *p, const std::string &currentDir)
+{
+    *p = Start(path, currentDir);
+    p->window = WaitForAgentWindow(kWaitMs);
+    DWORD owner = 0;
+    if (p->window)
+        GetWindowThreadProcessId(p->window, &owner);
+    EXPECT_NE(nullptr, p->window) << path << ": no agent window within " << kWaitMs << " ms";
+    EXPECT_EQ(p->pid, owner) << "the window belongs to another process";
+    return p->window && p->pid == owner;
+}
+
+void AgentProgramTest::ExpectExitsAtOnce(const Program &p, const std::string &what)
+{
+    DWORD code = 12345;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(p.process, kWaitMs))
+        << what << ": still running after " << kWaitMs << " ms";
+    GetExitCodeProcess(p.process, &code);
+    EXPECT_EQ(0u, code) << what;
+}
+
+void AgentProgramTest::CloseAndExpectExit(const Program &p)
+{
+    PostMessageA(p.window, WM_USER + 1, 0, 0);
+    ExpectExitsAtOnce(p, "after the close request");
+}
+
+void AgentProgramTest::WaitForAgent(const Program &agent, volatile LONG *counter, LONG before,
+                                    const std::string &what)
+{
+    bool seen = SimWaitUntil([&] { return *counter > before; }, kWaitMs);
+    EXPECT_TRUE(seen) << what << " did not happen within " << kWaitMs << " ms";
+    SimSyncWithWindow(agent.window, kWaitMs);
+}
+
+void AgentProgramTest::ResetNotebook()
+{
+    for (Program &p : programs)
+        CleanUpProgram(p);
+    programs.clear();
+    memset(s, 0, sizeof *s);
 }

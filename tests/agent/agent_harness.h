@@ -1,10 +1,13 @@
-// Helpers for tests that drive the agent as a whole program under Wine: each test gets its own
-// simulated notebook (named after the test process) and its own folder of program files.
+// Helpers of the agent's tests and benchmark: each test process gets a simulated notebook of its
+// own (named after the process); whole-program tests get folders of program files and a fixture
+// that cleans up whatever a test started.
 #pragma once
 #include "notebook_sim.h"
-#include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
+
+const DWORD kWaitMs = 10000;   // bound on every wait for the agent; failure messages say it
 
 // Names this process's simulation and maps it, zero-filled.
 NotebookState *OpenTestNotebook();
@@ -21,24 +24,56 @@ void SetWindowsVersion(const std::string &exeName, const char *version);
 struct Program {
     HANDLE process = nullptr;
     DWORD pid = 0;
+    HWND window = nullptr;   // the agent's, once found
 };
 
-// Starts a program; folder "" runs it in its own folder.
+// Starts a program; currentDir "" runs it in its own folder.
 Program StartProgram(const std::string &path, const std::string &currentDir = "");
-// Waits for the end of a program and gives its exit code; false on time-out.
-bool WaitForExit(const Program &p, DWORD ms, DWORD *exitCode);
-bool WaitUntil(const std::function<bool()> &done, DWORD ms);
-HWND FindAgentWindow();
 // Waits for the agent's window and for the end of its creation.
-HWND WaitForAgentWindow(DWORD ms = 10000);
-// Returns once the agent's thread has finished the messages it was handling.
-void SyncWithAgent(HWND window);
-// Ends what a test may have left running: asks the agent to close, then ends the process.
+HWND WaitForAgentWindow(DWORD ms = kWaitMs);
+// Ends what a test or the benchmark may have left running.
 void CleanUpProgram(Program &p);
-// The simulation's call log from index `from` on.
-std::vector<uint32_t> CallLog(const NotebookState *s, uint32_t from = 0);
-std::string CallLogText(const std::vector<uint32_t> &calls);
-// Port accesses of the EC since the trace was last cleared, as "r6C=00 w6C=45 ..."
+// The simulation's call log from index `from` on, as "Fennick_Init, Fennick_LoadDriver, ...".
+std::string CallLogText(const NotebookState *s, uint32_t from = 0);
+// Port accesses of the EC since the trace was last cleared, as "r6C=00 w6C=45 ...".
 std::string TraceText(const NotebookState *s);
 
-const DWORD kWaitMs = 10000;   // bound on every wait for the agent; failure messages say it
+// Unit tests: a fresh simulated notebook for the stand-ins linked into the test.
+class NotebookTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    NotebookState *s = nullptr;
+};
+
+// Agent copies for AgentProgramTest::Install, each under a name of its own for its Windows version.
+const char *const kW7 = "lumetta.exe=lumetta-w7.exe";
+const char *const kXp = "lumetta.exe=lumetta-xp.exe";
+const char *const kLegacy = "lumetta-legacy.exe";
+
+// Whole programs under Wine.
+class AgentProgramTest : public NotebookTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A fresh folder with the stand-ins and an agent copy ("lumetta.exe=x.exe" or
+    // "lumetta-legacy.exe") whose Windows version is set (nullptr: left alone); gives its path.
+    std::string Install(const std::string &folder, const std::string &agentCopy,
+                        const char *version, const std::vector<std::string> &standins);
+    // A name for a folder whose full path is `length` characters long.
+    std::string FolderNameOfLength(size_t length);
+    Program Start(const std::string &path, const std::string &currentDir = "");
+    // Starts the agent; true once its window exists, belongs to it and has been created.
+    bool Launch(const std::string &path, Program *p, const std::string &currentDir = "");
+    // Checks that a program ends by itself with exit code 0.
+    void ExpectExitsAtOnce(const Program &p, const std::string &what);
+    // Asks the agent to close and checks that it exits with code 0.
+    void CloseAndExpectExit(const Program &p);
+    // Waits until counter passes `before`, then until the agent's handler has returned.
+    void WaitForAgent(const Program &agent, volatile LONG *counter, LONG before,
+                      const std::string &what);
+    // Resets the simulation between configurations of one test (no agent may run).
+    void ResetNotebook();
+
+    std::vector<Program> programs;
+};

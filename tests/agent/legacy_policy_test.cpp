@@ -2,9 +2,6 @@
 #include "agent_harness.h"
 #include "led_channel.h"
 #include "led_policy.h"
-#include <gtest/gtest.h>
-
-static void NoPause(DWORD) {}
 
 TEST(LegacyLevelTest, FifthOfTheRangeRoundedUp)
 {
@@ -22,63 +19,41 @@ TEST(LegacyLevelTest, FifthOfTheRangeRoundedUp)
             << "range " << c.minimum << ".." << c.maximum << ", highest " << c.highest;
 }
 
-class LegacyUpdateTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        s = OpenTestNotebook();
-        ASSERT_NE(nullptr, s);
-        g_ecPauseSeam = NoPause;
-        g_keyControllerReady = true;
-        g_lastLedLevel = 0xFF;
-        s->mixerMax = 65535;
-        s->channelCount = 2;
-        s->channels[0] = 100;
-        s->channels[1] = 30000;
-    }
-    void TearDown() override { g_ecPauseSeam = nullptr; }
-    NotebookState *s = nullptr;
-};
+using LegacyUpdateTest = NotebookTest;
 
 TEST_F(LegacyUpdateTest, ReadsTheMixerAndSendsTheLevel)
 {
-    EXPECT_TRUE(UpdateLed(100, 0, 0));
-    EXPECT_EQ(3u, s->ledLevel) << "30000 of 0..65535";
-    EXPECT_EQ(1, s->freeCalls);
-    EXPECT_EQ(0, s->arraysOutstanding);
-}
-
-TEST_F(LegacyUpdateTest, FailedReadsSendLevelZero)
-{
     const struct {
         const char *what;
-        uint32_t failMaxMin, failValue;
-    } cases[] = {{"range read fails", 1, 0}, {"channel read fails", 0, 1}};
+        bool ready;
+        uint32_t failMaxMin, failValue, nullArray;
+        int level;   // -1: nothing sent
+        LONG frees;
+    } cases[] = {
+        {"left 100, right 30000 of 0..65535", true, 0, 0, 0, 3, 1},
+        {"range read fails: level 0", true, 1, 0, 0, 0, 0},
+        {"channel read fails: level 0", true, 0, 1, 0, 0, 0},
+        {"no channels, a null array: level 0, nothing to release", true, 0, 0, 1, 0, 0},
+        {"key controller not ready: nothing read", false, 0, 0, 0, -1, 0},
+    };
+    g_ecPauseSeam = [](DWORD) {};   // no 10 ms pauses
     for (const auto &c : cases) {
-        g_lastLedLevel = 0xFF;
-        SimClearEc(s);
-        s->ledLevel = 9;
+        memset(s, 0, sizeof *s);
+        s->mixerMax = 65535;
+        s->channelCount = c.nullArray ? 0 : 2;
+        s->channels[0] = 100;
+        s->channels[1] = 30000;
+        s->emptyArrayIsNull = c.nullArray;
         s->failGetMaxMin = c.failMaxMin;
         s->failGetValue = c.failValue;
-        EXPECT_TRUE(UpdateLed(100, 0, 0)) << c.what;
-        EXPECT_EQ(1u, s->ledCommands) << c.what;
-        EXPECT_EQ(0u, s->ledLevel) << c.what;
+        s->ledLevel = 9;
+        g_keyControllerReady = c.ready;
+        g_lastLedLevel = 0xFF;
+        EXPECT_EQ(c.level >= 0, UpdateLed(100, 0, 0)) << c.what;
+        EXPECT_EQ(c.level < 0 ? 9u : (uint32_t)c.level, s->ledLevel) << c.what;
+        EXPECT_EQ(c.level < 0 ? 0u : 1u, s->ledCommands) << c.what;
+        EXPECT_EQ(c.ready ? 1 : 0, s->maxMinCalls) << c.what;
+        EXPECT_EQ(c.frees, s->freeCalls) << c.what;
+        EXPECT_EQ(0, s->arraysOutstanding) << c.what;
     }
-}
-
-TEST_F(LegacyUpdateTest, NullArrayIsNotReleased)
-{
-    s->channelCount = 0;
-    s->emptyArrayIsNull = 1;
-    EXPECT_TRUE(UpdateLed(100, 0, 0));
-    EXPECT_EQ(0, s->freeCalls);
-    EXPECT_EQ(0u, s->ledLevel);
-}
-
-TEST_F(LegacyUpdateTest, NothingIsReadWhileTheKeyControllerIsNotReady)
-{
-    g_keyControllerReady = false;
-    EXPECT_FALSE(UpdateLed(100, 0, 0));
-    EXPECT_EQ(0, s->maxMinCalls);
-    EXPECT_EQ(0, s->traceCount);
 }
