@@ -49,15 +49,6 @@ bool StopService(SC_HANDLE service, std::string* error) {
     return true;
 }
 
-bool ServiceGone(SC_HANDLE manager) {
-    SC_HANDLE s = OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_QUERY_STATUS);
-    if (s) {
-        CloseServiceHandle(s);
-        return false;
-    }
-    return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-}
-
 bool DeviceOpens() {
     HANDLE h = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -101,11 +92,16 @@ bool Install(std::string* error) {
     return true;
 }
 
+// Opens the service with `access`: the handle, or null with the error in GetLastError.
+static SC_HANDLE OpenTheService(ScHandle* manager, DWORD access) {
+    manager->h = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    return manager->h ? OpenServiceA(manager->h, PORTIO_SERVICE_NAME, access) : nullptr;
+}
+
 bool Start(std::string* error) {
-    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager.h) return Fail(error, "OpenSCManagerA", GetLastError());
-    ScHandle service(OpenServiceA(manager.h, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS));
-    if (!service.h) return Fail(error, "OpenServiceA", GetLastError());
+    ScHandle manager(nullptr);
+    ScHandle service(OpenTheService(&manager, SERVICE_ALL_ACCESS));
+    if (!service.h) return Fail(error, "opening the service", GetLastError());
     if (!StartServiceA(service.h, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
         return Fail(error, "StartServiceA", GetLastError());
     if (!WaitFor(DeviceOpens, kDeviceTimeoutMs))
@@ -116,36 +112,62 @@ bool Start(std::string* error) {
 bool InstallAndStart(std::string* error) { return Install(error) && Start(error); }
 
 bool Stop(std::string* error) {
-    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager.h) return Fail(error, "OpenSCManagerA", GetLastError());
-    ScHandle service(OpenServiceA(manager.h, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS));
-    if (!service.h) return Fail(error, "OpenServiceA", GetLastError());
+    ScHandle manager(nullptr);
+    ScHandle service(OpenTheService(&manager, SERVICE_ALL_ACCESS));
+    if (!service.h) return Fail(error, "opening the service", GetLastError());
     return StopService(service.h, error);
 }
 
 bool StopAndRemove(std::string* error) {
-    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager.h) return Fail(error, "OpenSCManagerA", GetLastError());
-    {
-        ScHandle service(OpenServiceA(manager.h, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS));
-        if (!service.h) {
-            if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return true;
-            return Fail(error, "OpenServiceA", GetLastError());
-        }
-        if (!StopService(service.h, error)) return false;
-        if (!DeleteService(service.h) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
-            return Fail(error, "DeleteService", GetLastError());
-    }
-    if (!WaitFor([&] { return ServiceGone(manager.h); }, kRemoveTimeoutMs))
-        return Fail(error, "waiting for the service to go", GetLastError());
+    if (!Exists()) return true;
+    if (!Stop(error)) return false;
+    DWORD deleted = Delete();
+    // Marked for deletion earlier, the service may go as soon as it stops.
+    if (deleted && deleted != ERROR_SERVICE_MARKED_FOR_DELETE && deleted != ERROR_SERVICE_DOES_NOT_EXIST)
+        return Fail(error, "DeleteService", deleted);
+    if (!WaitUntilGone()) return Fail(error, "waiting for the service to go", GetLastError());
     return true;
 }
 
-bool IsRunning() {
-    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager.h) return false;
-    ScHandle service(OpenServiceA(manager.h, PORTIO_SERVICE_NAME, SERVICE_QUERY_STATUS));
-    return service.h && ServiceState(service.h) == SERVICE_RUNNING;
+DWORD State() {
+    ScHandle manager(nullptr);
+    ScHandle service(OpenTheService(&manager, SERVICE_QUERY_STATUS));
+    return service.h ? ServiceState(service.h) : 0;
+}
+
+bool Exists() {
+    ScHandle manager(nullptr);
+    ScHandle service(OpenTheService(&manager, SERVICE_QUERY_STATUS));
+    return service.h || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
+DWORD Delete() {
+    ScHandle manager(nullptr);
+    ScHandle service(OpenTheService(&manager, DELETE));
+    if (!service.h) return GetLastError();
+    return DeleteService(service.h) ? 0 : GetLastError();
+}
+
+bool WaitUntilGone(DWORD timeout_ms) { return WaitFor([] { return !Exists(); }, timeout_ms); }
+
+bool QueryConfig(ServiceConfig* config) {
+    ScHandle manager(nullptr);
+    ScHandle service(OpenTheService(&manager, SERVICE_QUERY_CONFIG));
+    union {
+        QUERY_SERVICE_CONFIGA c;
+        BYTE bytes[8192];
+    } buffer;
+    DWORD needed = 0;
+    if (!service.h || !QueryServiceConfigA(service.h, &buffer.c, sizeof(buffer), &needed)) return false;
+    auto text = [](const char* p) { return std::string(p ? p : ""); };
+    config->type = buffer.c.dwServiceType;
+    config->start = buffer.c.dwStartType;
+    config->error_control = buffer.c.dwErrorControl;
+    config->binary = text(buffer.c.lpBinaryPathName);
+    config->display = text(buffer.c.lpDisplayName);
+    config->group = text(buffer.c.lpLoadOrderGroup);
+    config->dependencies = text(buffer.c.lpDependencies);
+    return true;
 }
 
 bool Call(HANDLE device, uint32_t code, const void* in, DWORD in_len, void* out, DWORD out_len,

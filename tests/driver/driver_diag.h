@@ -1,26 +1,41 @@
 // Test helper for the stand-in driver Tamsk.sys: installs and removes its service and wraps
 // the diagnostic requests of driver_protocol.h. Link the CMake target driver_diag, and give
 // every test program that uses it `LOCKS portio_service` so that no two run at once.
-//
-// Typical use in a GoogleTest program:
-//   static void SetUpTestSuite()    { ASSERT_TRUE(driver_diag::InstallAndStart(&err)) << err; }
-//   static void TearDownTestSuite() { driver_diag::StopAndRemove(); }
-//   driver_diag::Device diag;            // one diagnostic handle (counts as one open)
-//   diag.Reset(); diag.ResetMachine();   // clean log, counts, fault and machine
-//   ... calls of the library ...
-//   std::vector<portio_diag_log_entry> log; diag.Log(&log);
 #ifndef DRIVER_DIAG_H
 #define DRIVER_DIAG_H
 
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "driver_protocol.h"
 
 namespace driver_diag {
+
+using Bytes = std::vector<uint8_t>;
+
+// "0A 1B ..." for messages that show the bytes seen.
+inline std::string Hex(const uint8_t* data, size_t size)
+{
+    std::string text;
+    char cell[4];
+    for (size_t i = 0; i < size; i++) {
+        snprintf(cell, sizeof(cell), i ? " %02X" : "%02X", data[i]);
+        text += cell;
+    }
+    return text;
+}
+inline std::string Hex(const Bytes& bytes) { return Hex(bytes.data(), bytes.size()); }
+
+inline std::string CodeText(uint32_t code)
+{
+    char text[16];
+    snprintf(text, sizeof(text), "0x%08X", code);
+    return text;
+}
 
 // Path of Tamsk.sys beside the running program.
 std::string DriverPath();
@@ -45,8 +60,22 @@ bool Stop(std::string* error = nullptr);
 // it. True when the service is gone (also when it never existed).
 bool StopAndRemove(std::string* error = nullptr);
 
-// True when the service exists and runs.
-bool IsRunning();
+// The service's current state (SERVICE_RUNNING, ...); 0 when it does not exist.
+DWORD State();
+inline bool IsRunning() { return State() == SERVICE_RUNNING; }
+// True while the service manager knows the service (also when it is marked for deletion).
+bool Exists();
+// DeleteService on the service: 0, or the error.
+DWORD Delete();
+// Waits (bounded) until the service manager has dropped the service; true when it has.
+bool WaitUntilGone(DWORD timeout_ms = 5000);
+
+// The registration as the service manager reports it.
+struct ServiceConfig {
+    DWORD type = 0, start = 0, error_control = 0;
+    std::string binary, display, group, dependencies;
+};
+bool QueryConfig(ServiceConfig* config);
 
 // One handle to the device, opened as the library opens it (access 0, share 0,
 // OPEN_EXISTING), closed by the destructor. Each call is one diagnostic request; each returns

@@ -18,26 +18,26 @@
 
 namespace portlib_test {
 
-using Bytes = std::vector<uint8_t>;
+using driver_diag::Bytes;
+using driver_diag::CodeText;
+using driver_diag::Hex;
 
-inline std::string Hex(const uint8_t* data, size_t size)
+// The low `width` bytes of value, little-endian.
+inline Bytes Le(uint32_t value, unsigned width)
 {
-    std::string text;
-    char cell[4];
-    for (size_t i = 0; i < size; i++) {
-        snprintf(cell, sizeof(cell), i ? " %02X" : "%02X", data[i]);
-        text += cell;
-    }
-    return text;
+    Bytes bytes;
+    for (unsigned i = 0; i < width; i++) bytes.push_back(uint8_t(value >> (8 * i)));
+    return bytes;
 }
-inline std::string Hex(const Bytes& bytes) { return Hex(bytes.data(), bytes.size()); }
 
-inline std::string CodeText(uint32_t code)
+inline Bytes Cat(std::initializer_list<Bytes> parts)
 {
-    char text[16];
-    snprintf(text, sizeof(text), "0x%08X", code);
-    return text;
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
+
+inline Bytes Zeros(size_t n) { return Bytes(n, 0); }
 
 // One logged request against what was meant to go out.
 inline ::testing::AssertionResult IsRequest(const portio_diag_log_entry& entry, uint32_t code,
@@ -64,13 +64,6 @@ __attribute__((noinline)) inline void DirtyStack()
     for (size_t i = 0; i < sizeof(junk); i++) junk[i] = 0xA5;
 }
 
-inline std::vector<portio_diag_log_entry> Requests(driver_diag::Device& diag)
-{
-    std::vector<portio_diag_log_entry> log;
-    EXPECT_TRUE(diag.Log(&log)) << "reading the driver's request log";
-    return log;
-}
-
 // Installs the stand-in driver unless it already runs.
 inline void EnsureDriver()
 {
@@ -79,6 +72,40 @@ inline void EnsureDriver()
         ASSERT_TRUE(driver_diag::InstallAndStart(&error)) << error;
     }
 }
+
+// A case that starts with the stand-in driver running, its log, counts, fault and machine
+// cleared, and the library open once.
+class OpenLibrary : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureDriver(); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(diag.IsOpen()) << "the stand-in driver's device does not open";
+        ASSERT_TRUE(diag.Reset());
+        ASSERT_TRUE(diag.ResetMachine());
+        ASSERT_EQ(1, Brannic_Init());
+    }
+    void TearDown() override { Brannic_DeInit(); }
+
+    std::vector<portio_diag_log_entry> Log()
+    {
+        std::vector<portio_diag_log_entry> log;
+        EXPECT_TRUE(diag.Log(&log)) << "reading the driver's request log";
+        return log;
+    }
+    void ExpectNoRequest(const std::string& what)
+    {
+        EXPECT_EQ(0u, Log().size()) << what << " sent requests";
+    }
+    void ExpectOneRequest(const std::string& what, uint32_t code, const Bytes& input, uint32_t output)
+    {
+        auto log = Log();
+        ASSERT_EQ(1u, log.size()) << what;
+        EXPECT_TRUE(IsRequest(log[0], code, input, output)) << what;
+    }
+
+    driver_diag::Device diag;
+};
 
 inline std::string SelfPath()
 {

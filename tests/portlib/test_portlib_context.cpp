@@ -11,7 +11,8 @@ using namespace portlib_test;
 namespace {
 
 const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QuorvelPortIO";
-const DWORD kServiceWaitMs = 10000;
+
+using driver_diag::ServiceConfig;
 
 std::string BinDir() { return DirectoryOf(driver_diag::DriverPath()); }
 
@@ -21,151 +22,30 @@ std::wstring WideBinDir()
     return std::wstring(narrow.begin(), narrow.end());
 }
 
-// A service control manager handle closed by its owner's destructor.
-struct ScHandle {
-    SC_HANDLE h = nullptr;
-    explicit ScHandle(SC_HANDLE handle) : h(handle) {}
-    ~ScHandle() { if (h) CloseServiceHandle(h); }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-};
-
-// Opens the service with the given access; 0 when it opened, else the error.
-DWORD OpenService(DWORD access, SC_HANDLE* service, SC_HANDLE* manager)
+ServiceConfig Config()
 {
-    *service = nullptr;
-    *manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!*manager) return GetLastError();
-    *service = OpenServiceA(*manager, PORTIO_SERVICE_NAME, access);
-    return *service ? 0 : GetLastError();
+    ServiceConfig config;
+    EXPECT_TRUE(driver_diag::QueryConfig(&config)) << "the service is not registered";
+    return config;
 }
 
-DWORD ServiceState()
-{
-    SC_HANDLE m = nullptr, s = nullptr;
-    DWORD error = OpenService(SERVICE_QUERY_STATUS, &s, &m);
-    ScHandle manager(m), service(s);
-    if (error) return 0;
-    SERVICE_STATUS status = {};
-    return QueryServiceStatus(service.h, &status) ? status.dwCurrentState : 0;
-}
+// The service states a case starts from, and a stop.
+void Unregistered() { std::string e; ASSERT_TRUE(driver_diag::StopAndRemove(&e)) << e; }
+void Running() { std::string e; ASSERT_TRUE(driver_diag::InstallAndStart(&e)) << e; }
+void RegisteredStopped() { std::string e; ASSERT_TRUE(driver_diag::Install(&e)) << e; }
+void StopDriver() { std::string e; ASSERT_TRUE(driver_diag::Stop(&e)) << e; }
 
-bool WaitForState(DWORD state)
-{
-    for (DWORD waited = 0; waited < kServiceWaitMs; waited += 20) {
-        if (ServiceState() == state) return true;
-        Sleep(20);
-    }
-    return false;
-}
-
-void StopDriver()
-{
-    SC_HANDLE m = nullptr, s = nullptr;
-    ASSERT_EQ(0u, OpenService(SERVICE_STOP | SERVICE_QUERY_STATUS, &s, &m));
-    ScHandle manager(m), service(s);
-    SERVICE_STATUS status = {};
-    ControlService(service.h, SERVICE_CONTROL_STOP, &status);
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED)) << "state " << ServiceState();
-}
-
-// 0 when the service manager no longer knows the service within the wait.
-DWORD WaitUntilGone(DWORD wait_ms = kServiceWaitMs)
-{
-    DWORD error = 0;
-    for (DWORD waited = 0; waited < wait_ms; waited += 20) {
-        SC_HANDLE m = nullptr, s = nullptr;
-        error = OpenService(SERVICE_QUERY_STATUS, &s, &m);
-        ScHandle manager(m), service(s);
-        if (error == ERROR_SERVICE_DOES_NOT_EXIST) return 0;
-        Sleep(20);
-    }
-    return error ? error : 1;
-}
-
-bool ServiceExists()
-{
-    SC_HANDLE m = nullptr, s = nullptr;
-    DWORD error = OpenService(SERVICE_QUERY_STATUS, &s, &m);
-    ScHandle manager(m), service(s);
-    return error == 0;
-}
-
-DWORD DeleteTheService()
-{
-    SC_HANDLE m = nullptr, s = nullptr;
-    DWORD error = OpenService(DELETE, &s, &m);
-    ScHandle manager(m), service(s);
-    if (error) return error;
-    return DeleteService(service.h) ? 0 : GetLastError();
-}
-
-struct ServiceConfig {
-    DWORD type = 0, start = 0, error_control = 0;
-    std::string binary, display, group, dependencies, account;
-};
-
-bool QueryConfig(ServiceConfig* config)
-{
-    SC_HANDLE m = nullptr, s = nullptr;
-    if (OpenService(SERVICE_QUERY_CONFIG, &s, &m)) {
-        ScHandle manager(m), service(s);
-        return false;
-    }
-    ScHandle manager(m), service(s);
-    union {
-        QUERY_SERVICE_CONFIGA c;
-        BYTE bytes[8192];
-    } buffer;
-    DWORD needed = 0;
-    if (!QueryServiceConfigA(service.h, &buffer.c, sizeof(buffer), &needed)) return false;
-    auto text = [](const char* p) { return std::string(p ? p : ""); };
-    config->type = buffer.c.dwServiceType;
-    config->start = buffer.c.dwStartType;
-    config->error_control = buffer.c.dwErrorControl;
-    config->binary = text(buffer.c.lpBinaryPathName);
-    config->display = text(buffer.c.lpDisplayName);
-    config->group = text(buffer.c.lpLoadOrderGroup);
-    config->dependencies = text(buffer.c.lpDependencies);
-    config->account = text(buffer.c.lpServiceStartName);
-    return true;
-}
-
+// The registration's "ImagePath" and "Start" values as the registry holds them.
 bool ReadRegistry(std::string* image_path, DWORD* start)
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     char text[1024] = {};
-    DWORD size = sizeof(text) - 1, type = 0;
-    bool ok = RegQueryValueExA(key, "ImagePath", nullptr, &type, (BYTE*)text, &size) == ERROR_SUCCESS &&
-              (type == REG_SZ || type == REG_EXPAND_SZ);
-    DWORD value = 0;
-    size = sizeof(value);
-    ok = ok && RegQueryValueExA(key, "Start", nullptr, &type, (BYTE*)&value, &size) == ERROR_SUCCESS &&
-         type == REG_DWORD;
-    RegCloseKey(key);
+    DWORD size = sizeof(text), start_size = sizeof(*start);
+    *start = 0;
+    bool ok = RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath",
+                           RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text, &size) == ERROR_SUCCESS;
     *image_path = text;
-    *start = value;
-    return ok;
-}
-
-void Unregistered()
-{
-    std::string error;
-    ASSERT_TRUE(driver_diag::StopAndRemove(&error)) << error;
-    ASSERT_FALSE(ServiceExists());
-}
-
-void Running()
-{
-    std::string error;
-    ASSERT_TRUE(driver_diag::InstallAndStart(&error)) << error;
-}
-
-void RegisteredStopped()
-{
-    Running();
-    StopDriver();
+    return ok && RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "Start", RRF_RT_REG_DWORD, nullptr, start,
+                              &start_size) == ERROR_SUCCESS;
 }
 
 // A fresh folder under the prefix's temporary folder, optionally holding a Tamsk.sys.
@@ -184,14 +64,6 @@ std::string MakeFolder(const std::string& name, bool with_driver)
     return dir;
 }
 
-bool DeviceOpens()
-{
-    HANDLE h = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(h);
-    return true;
-}
-
 // True while the library is open on the device: a port read reaches the driver.
 bool LibraryServes()
 {
@@ -203,9 +75,7 @@ class LibraryContext : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        std::string error;
-        if (leave_service_alone) return;
-        EXPECT_TRUE(driver_diag::StopAndRemove(&error)) << error;
+        if (!leave_service_alone) Unregistered();
     }
     // Set by a case that ends with service handles still held by the library.
     bool leave_service_alone = false;
@@ -218,6 +88,8 @@ TEST_F(LibraryContext, NestedOpensNeedAsManyClosesAndOnlyTheFirstOpensTheDevice)
     Running();
     driver_diag::Device diag;
     ASSERT_TRUE(diag.Reset());
+    EXPECT_EQ(1, Brannic_DeInit()) << "a close at count 0";
+    EXPECT_EQ(1, Brannic_DeInitEx(TRUE)) << "a close at count 0";
     ASSERT_EQ(1, Brannic_Init());
     // Further opens return 1 at once whatever their arguments: no device or service call.
     EXPECT_EQ(1, Brannic_InitExA(TRUE, TRUE, "Q:\\nowhere"));
@@ -226,35 +98,22 @@ TEST_F(LibraryContext, NestedOpensNeedAsManyClosesAndOnlyTheFirstOpensTheDevice)
     portio_diag_counts counts = {};
     ASSERT_TRUE(diag.Counts(&counts));
     EXPECT_EQ(1u, counts.opens) << "device opens after four library opens";
-    ServiceConfig config;
-    ASSERT_TRUE(QueryConfig(&config));
-    EXPECT_EQ(DWORD(SERVICE_DEMAND_START), config.start) << "a nested open touched the service";
+    EXPECT_EQ(DWORD(SERVICE_DEMAND_START), Config().start) << "a nested open touched the service";
 
     for (int close = 1; close <= 3; close++) {
-        EXPECT_EQ(1, close == 2 ? Brannic_DeInitEx(TRUE) : Brannic_DeInit());
+        // Brannic_DeInitEx(1) at count 2 only lowers the count.
+        EXPECT_EQ(1, close == 3 ? Brannic_DeInitEx(TRUE) : Brannic_DeInit());
         ASSERT_TRUE(diag.Counts(&counts));
         EXPECT_EQ(0u, counts.closes) << "device closed after close " << close << " of 4";
         EXPECT_TRUE(LibraryServes()) << "after close " << close;
     }
-    EXPECT_TRUE(ServiceExists()) << "Brannic_DeInitEx(1) above the last open removed the service";
     EXPECT_EQ(1, Brannic_DeInit());
     // The driver sees a close after CloseHandle has returned.
     EXPECT_TRUE(diag.WaitForCloses(1, &counts)) << "the last close left the device open";
     EXPECT_EQ(1u, counts.closes);
     EXPECT_FALSE(LibraryServes());
-}
-
-TEST_F(LibraryContext, CloseWithoutOpenChangesNothing)
-{
-    Running();
-    EXPECT_EQ(1, Brannic_DeInit());
-    EXPECT_EQ(1, Brannic_DeInitEx(TRUE));
-    EXPECT_TRUE(ServiceExists()) << "a close at count 0 removed the service";
-    // The count did not wrap: one open and one close leave the library closed.
-    ASSERT_EQ(1, Brannic_Init());
-    EXPECT_TRUE(LibraryServes());
-    EXPECT_EQ(1, Brannic_DeInit());
-    EXPECT_FALSE(LibraryServes());
+    // Not yet deleted, by the closes at count 0 or 2: this deletion is the first.
+    EXPECT_EQ(0u, driver_diag::Delete()) << "a close deleted the service";
 }
 
 TEST_F(LibraryContext, InitRetriesTwentyTimesASecondApartThenFails)
@@ -273,9 +132,7 @@ TEST_F(LibraryContext, InitKeepsTryingUntilTheDeviceAppears)
     RegisteredStopped();
     std::thread starter([] {
         Sleep(2500);
-        SC_HANDLE m = nullptr, s = nullptr;
-        if (OpenService(SERVICE_START, &s, &m) == 0) StartServiceA(s, 0, nullptr);
-        ScHandle manager(m), service(s);
+        driver_diag::Start();
     });
     LARGE_INTEGER start = Now();
     EXPECT_EQ(1, Brannic_Init());
@@ -287,44 +144,38 @@ TEST_F(LibraryContext, InitKeepsTryingUntilTheDeviceAppears)
     Brannic_DeInit();
 }
 
-TEST_F(LibraryContext, InitExWithDeviceMakesNoServiceCall)
+// Brannic_InitExA from each service state: what it returns and leaves.
+TEST_F(LibraryContext, InitExFromEachServiceState)
 {
-    Running();
-    std::string empty = MakeFolder("portlib-empty", false);
-    ASSERT_EQ(1, Brannic_InitExA(TRUE, TRUE, empty.c_str()));
-    ServiceConfig config;
-    ASSERT_TRUE(QueryConfig(&config));
-    EXPECT_EQ(DWORD(SERVICE_DEMAND_START), config.start);
-    EXPECT_EQ(driver_diag::DriverPath(), config.binary) << "the registration was rewritten";
-    EXPECT_TRUE(LibraryServes());
-    Brannic_DeInitEx(FALSE);
-}
-
-TEST_F(LibraryContext, InitExStartsARegisteredStoppedDriver)
-{
-    RegisteredStopped();
-    ASSERT_FALSE(DeviceOpens());
-    EXPECT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
-    EXPECT_EQ(DWORD(SERVICE_RUNNING), ServiceState());
-    EXPECT_TRUE(LibraryServes());
-    Brannic_DeInitEx(FALSE);
-}
-
-TEST_F(LibraryContext, InitExWithoutInstallationFailsWhenNothingIsRegistered)
-{
-    Unregistered();
-    EXPECT_EQ(0, Brannic_InitExA(FALSE, FALSE, nullptr));
-    EXPECT_FALSE(ServiceExists());
-    EXPECT_FALSE(LibraryServes());
-}
-
-TEST_F(LibraryContext, InitExInstallsStartsAndOpens)
-{
-    Unregistered();
-    EXPECT_EQ(1, Brannic_InitExA(TRUE, FALSE, BinDir().c_str()));
-    EXPECT_EQ(DWORD(SERVICE_RUNNING), ServiceState());
-    EXPECT_TRUE(LibraryServes());
-    Brannic_DeInitEx(FALSE);
+    const std::string empty = MakeFolder("portlib-empty", false);
+    struct Case {
+        const char* what;
+        void (*state)();
+        BOOL install, auto_start;
+        const char* dir;
+        BOOL result;
+        DWORD start_type;  // of the registration after the call; 0: not registered
+    };
+    const Case cases[] = {
+        // With the device there, no service call: the empty folder and autoStart are not used.
+        {"device already there", Running, TRUE, TRUE, empty.c_str(), 1, SERVICE_DEMAND_START},
+        {"registered, stopped, installation off", RegisteredStopped, FALSE, FALSE, nullptr, 1, SERVICE_DEMAND_START},
+        {"unregistered, installation off", Unregistered, FALSE, FALSE, nullptr, 0, 0},
+        {"unregistered, installation on", Unregistered, TRUE, FALSE, nullptr, 1, SERVICE_DEMAND_START},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.state();
+        EXPECT_EQ(c.result, Brannic_InitExA(c.install, c.auto_start, c.dir));
+        EXPECT_EQ(c.result == 1, LibraryServes());
+        EXPECT_EQ(c.result ? DWORD(SERVICE_RUNNING) : 0u, driver_diag::State());
+        if (c.start_type) {
+            ServiceConfig config = Config();
+            EXPECT_EQ(c.start_type, config.start);
+            EXPECT_EQ(driver_diag::DriverPath(), config.binary) << "the registration was rewritten";
+        }
+        Brannic_DeInitEx(FALSE);
+    }
 }
 
 // The service handles of a start stay held across Brannic_DeInit: the service manager cannot
@@ -336,24 +187,15 @@ TEST_F(LibraryContext, DeInitKeepsTheServiceHandles)
     EXPECT_EQ(1, Brannic_DeInit());
     EXPECT_FALSE(LibraryServes());
     StopDriver();
-    ASSERT_EQ(0u, DeleteTheService());
-    EXPECT_NE(0u, WaitUntilGone(1500)) << "the service went while the library should hold handles";
+    ASSERT_EQ(0u, driver_diag::Delete());
+    EXPECT_FALSE(driver_diag::WaitUntilGone(1500)) << "the service went while the library should hold handles";
     // Only the end of this process closes them now.
     leave_service_alone = true;
 }
 
-TEST_F(LibraryContext, FinalDeInitExClosesTheServiceHandles)
-{
-    RegisteredStopped();
-    ASSERT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
-    EXPECT_EQ(1, Brannic_DeInitEx(FALSE));
-    StopDriver();
-    ASSERT_EQ(0u, DeleteTheService());
-    EXPECT_EQ(0u, WaitUntilGone()) << "a service handle stayed open";
-}
-
-// A second start after Brannic_DeInit must close the handles of the first, not overwrite them.
-TEST_F(LibraryContext, ASecondStartDoesNotLeakTheFirstStartsHandles)
+// A second start after Brannic_DeInit closes the handles of the first rather than overwrite
+// them, and the final Brannic_DeInitEx closes its own.
+TEST_F(LibraryContext, FinalDeInitExClosesTheHandlesOfEveryStart)
 {
     RegisteredStopped();
     ASSERT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
@@ -362,31 +204,29 @@ TEST_F(LibraryContext, ASecondStartDoesNotLeakTheFirstStartsHandles)
     ASSERT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
     EXPECT_EQ(1, Brannic_DeInitEx(FALSE));
     StopDriver();
-    ASSERT_EQ(0u, DeleteTheService());
-    EXPECT_EQ(0u, WaitUntilGone()) << "a service handle of the first start stayed open";
+    ASSERT_EQ(0u, driver_diag::Delete());
+    EXPECT_TRUE(driver_diag::WaitUntilGone()) << "a service handle stayed open";
 }
 
-TEST_F(LibraryContext, DeInitExRemovesTheServiceOnlyAtTheLastClose)
+TEST_F(LibraryContext, ServiceRemovalMarksARunningDriverForDeletion)
 {
-    RegisteredStopped();
-    ASSERT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
-    ASSERT_EQ(1, Brannic_Init());
-    EXPECT_EQ(1, Brannic_DeInitEx(TRUE));
-    EXPECT_TRUE(LibraryServes()) << "one open is left";
-    EXPECT_EQ(1, Brannic_DeInitEx(FALSE));
-    // Not yet deleted: this deletion is the first.
-    EXPECT_EQ(0u, DeleteTheService()) << "the close at count 2 deleted the service";
-}
-
-TEST_F(LibraryContext, FinalDeInitExWithRemovalDeletesTheService)
-{
-    RegisteredStopped();
-    ASSERT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
-    EXPECT_EQ(1, Brannic_DeInitEx(TRUE));
-    // The running driver is only marked for deletion; once stopped, it goes.
-    EXPECT_EQ(DWORD(ERROR_SERVICE_MARKED_FOR_DELETE), DeleteTheService());
-    StopDriver();
-    EXPECT_EQ(0u, WaitUntilGone());
+    for (bool by_deinit : {true, false}) {
+        SCOPED_TRACE(by_deinit ? "final Brannic_DeInitEx(1)" : "Brannic_RemoveService");
+        RegisteredStopped();
+        ASSERT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
+        if (by_deinit) {
+            EXPECT_EQ(1, Brannic_DeInitEx(TRUE));
+        } else {
+            EXPECT_EQ(1, Brannic_RemoveService());
+            EXPECT_TRUE(driver_diag::Device().IsOpen()) << "removal must not stop the driver";
+            EXPECT_EQ(0, Brannic_RemoveService()) << "a second deletion of a marked service";
+            Brannic_DeInitEx(FALSE);
+        }
+        EXPECT_EQ(DWORD(ERROR_SERVICE_MARKED_FOR_DELETE), driver_diag::Delete());
+        StopDriver();
+        EXPECT_TRUE(driver_diag::WaitUntilGone());
+    }
+    EXPECT_EQ(0, Brannic_RemoveService()) << "removal of an unregistered service";
 }
 
 // ---- Registration ----
@@ -401,8 +241,7 @@ TEST_F(LibraryContext, NewRegistrationHasExactlyTheDriverServiceFields)
         SCOPED_TRACE("autoStart " + std::to_string(c.auto_start));
         Unregistered();
         ASSERT_EQ(1, Brannic_AddServiceA(c.auto_start, BinDir().c_str()));
-        ServiceConfig config;
-        ASSERT_TRUE(QueryConfig(&config));
+        ServiceConfig config = Config();
         EXPECT_EQ(DWORD(SERVICE_KERNEL_DRIVER), config.type);
         EXPECT_EQ(c.start_type, config.start);
         EXPECT_EQ(DWORD(SERVICE_ERROR_NORMAL), config.error_control);
@@ -410,22 +249,20 @@ TEST_F(LibraryContext, NewRegistrationHasExactlyTheDriverServiceFields)
         EXPECT_EQ("Quorvel General Port I/O", config.display);
         EXPECT_EQ("", config.group);
         EXPECT_EQ("", config.dependencies);
-        EXPECT_EQ(DWORD(SERVICE_STOPPED), ServiceState()) << "registration must not start it";
+        EXPECT_EQ(DWORD(SERVICE_STOPPED), driver_diag::State()) << "registration must not start it";
     }
 }
 
 TEST_F(LibraryContext, ExistingRegistrationGetsOnlyImagePathAndStart)
 {
     Unregistered();
-    {
-        ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        ScHandle service(CreateServiceA(manager.h, PORTIO_SERVICE_NAME, "Someone Else's Name",
-                                        SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                        SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                        "C:\\elsewhere\\Tamsk.sys", nullptr, nullptr, nullptr,
-                                        nullptr, nullptr));
-        ASSERT_NE(nullptr, service.h) << GetLastError();
-    }
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = CreateServiceA(manager, PORTIO_SERVICE_NAME, "Someone Else's Name", SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                       "C:\\elsewhere\\Tamsk.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, service) << GetLastError();
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
     for (BOOL auto_start : {BOOL(5), BOOL(0)}) {
         SCOPED_TRACE("autoStart " + std::to_string(auto_start));
         ASSERT_EQ(1, Brannic_AddServiceA(auto_start, (BinDir() + "\\").c_str()));
@@ -434,10 +271,8 @@ TEST_F(LibraryContext, ExistingRegistrationGetsOnlyImagePathAndStart)
         ASSERT_TRUE(ReadRegistry(&image_path, &start));
         EXPECT_EQ("\\??\\" + BinDir() + "\\Tamsk.sys", image_path);
         EXPECT_EQ(auto_start ? 2u : 3u, start);
-        ServiceConfig config;
-        ASSERT_TRUE(QueryConfig(&config));
-        EXPECT_EQ("Someone Else's Name", config.display);
-        EXPECT_EQ(DWORD(SERVICE_ERROR_IGNORE), config.error_control);
+        EXPECT_EQ("Someone Else's Name", Config().display);
+        EXPECT_EQ(DWORD(SERVICE_ERROR_IGNORE), Config().error_control);
     }
     // The rewritten registration starts the driver from the "\??\" path.
     EXPECT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
@@ -445,62 +280,57 @@ TEST_F(LibraryContext, ExistingRegistrationGetsOnlyImagePathAndStart)
     Brannic_DeInitEx(FALSE);
 }
 
+// The directory with and without its trailing backslash, null (the library's own folder) and
+// empty; a missing file and a directory named Tamsk.sys are refused before any service call.
 TEST_F(LibraryContext, DriverPathRule)
 {
     struct Case {
         const char* what;
         std::string dir;
         bool null_dir;
-        std::string expected;
+        std::string expected;  // empty: refused
     };
-    std::string folder = MakeFolder("portlib-driver", true);
+    const std::string folder = MakeFolder("portlib-driver", true);
+    const std::string holder = MakeFolder("portlib-dir-named-driver", false);
+    CreateDirectoryA((holder + "\\Tamsk.sys").c_str(), nullptr);
+    ASSERT_NE(0u, GetFileAttributesA((holder + "\\Tamsk.sys").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     // The empty directory names the root of the current drive.
     std::string root_driver = "C:\\Tamsk.sys";
     ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), root_driver.c_str(), FALSE));
     char saved[MAX_PATH];
     GetCurrentDirectoryA(sizeof(saved), saved);
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\windows"));
-    const std::vector<Case> cases = {
+    const Case cases[] = {
         {"without trailing backslash", folder, false, folder + "\\Tamsk.sys"},
         {"with trailing backslash", folder + "\\", false, folder + "\\Tamsk.sys"},
         {"null: the library's own folder", "", true, BinDir() + "\\Tamsk.sys"},
         {"empty string", "", false, "\\Tamsk.sys"},
+        {"a missing file", MakeFolder("portlib-missing", false), false, ""},
+        {"a directory named Tamsk.sys", holder, false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Unregistered();
-        EXPECT_EQ(1, Brannic_AddServiceA(FALSE, c.null_dir ? nullptr : c.dir.c_str()));
-        ServiceConfig config;
-        ASSERT_TRUE(QueryConfig(&config));
-        EXPECT_EQ(c.expected, config.binary);
-    }
-    SetCurrentDirectoryA(saved);
-    DeleteFileA(root_driver.c_str());
-}
-
-TEST_F(LibraryContext, NoRegistrationWithoutADriverFile)
-{
-    std::string missing = MakeFolder("portlib-missing", false);
-    std::string holder = MakeFolder("portlib-dir-named-driver", false);
-    std::string as_dir = holder + "\\Tamsk.sys";
-    CreateDirectoryA(as_dir.c_str(), nullptr);
-    ASSERT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(as_dir.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-    for (const std::string& dir : {missing, holder}) {
-        SCOPED_TRACE(dir);
-        // Both with a fresh and with an existing registration nothing changes.
-        Unregistered();
-        EXPECT_EQ(0, Brannic_AddServiceA(TRUE, dir.c_str()));
-        EXPECT_FALSE(ServiceExists());
-        EXPECT_EQ(0, Brannic_InitExA(TRUE, TRUE, dir.c_str()));
-        EXPECT_FALSE(ServiceExists());
+        const char* dir = c.null_dir ? nullptr : c.dir.c_str();
+        if (!c.expected.empty()) {
+            EXPECT_EQ(1, Brannic_AddServiceA(FALSE, dir));
+            EXPECT_EQ(c.expected, Config().binary);
+            continue;
+        }
+        // Refused for a fresh and for an existing registration, which stays as it was.
+        EXPECT_EQ(0, Brannic_AddServiceA(TRUE, dir));
+        EXPECT_EQ(0, Brannic_InitExA(TRUE, TRUE, dir));
+        EXPECT_FALSE(driver_diag::Exists());
         ASSERT_EQ(1, Brannic_AddServiceA(FALSE, BinDir().c_str()));
-        EXPECT_EQ(0, Brannic_AddServiceA(TRUE, dir.c_str()));
+        EXPECT_EQ(0, Brannic_AddServiceA(TRUE, dir));
         std::string image_path;
         DWORD start = 0;
         ASSERT_TRUE(ReadRegistry(&image_path, &start));
         EXPECT_EQ(3u, start);
         EXPECT_EQ(BinDir() + "\\Tamsk.sys", image_path);
     }
+    SetCurrentDirectoryA(saved);
+    DeleteFileA(root_driver.c_str());
 }
 
 // Paths that do not fit 256 bytes with their terminating zero are refused, never cut.
@@ -517,12 +347,8 @@ TEST_F(LibraryContext, PathsThatDoNotFitAreRefused)
 
     Unregistered();
     EXPECT_EQ(1, Brannic_AddServiceA(FALSE, dir.c_str())) << "a 255-character driver path fits";
-    ServiceConfig config;
-    ASSERT_TRUE(QueryConfig(&config));
-    EXPECT_EQ(dir + "\\Tamsk.sys", config.binary);
-
-    ASSERT_EQ(0u, DeleteTheService());
-    ASSERT_EQ(0u, WaitUntilGone());
+    EXPECT_EQ(dir + "\\Tamsk.sys", Config().binary);
+    Unregistered();
     ASSERT_EQ(1, Brannic_AddServiceA(FALSE, BinDir().c_str()));
     EXPECT_EQ(0, Brannic_AddServiceA(TRUE, dir.c_str())) << "the image path needs 260 bytes";
     std::string image_path;
@@ -537,24 +363,13 @@ TEST_F(LibraryContext, PathsThatDoNotFitAreRefused)
     ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (cut_dir + "\\Tamsk.sy").c_str(), FALSE));
     Unregistered();
     EXPECT_EQ(0, Brannic_AddServiceA(FALSE, cut_dir.c_str())) << "a driver path of 256 characters";
-    EXPECT_FALSE(ServiceExists());
+    EXPECT_FALSE(driver_diag::Exists());
     for (size_t length : {250u, 255u, 256u, 400u}) {
         std::string too_long = base + std::string(length - base.size(), 'y');
         EXPECT_EQ(0, Brannic_AddServiceA(FALSE, too_long.c_str())) << length << " characters";
         EXPECT_EQ(0, Brannic_InitExA(TRUE, FALSE, too_long.c_str())) << length << " characters";
     }
-    EXPECT_FALSE(ServiceExists());
-}
-
-TEST_F(LibraryContext, RemoveServiceOfARunningDriverMarksItForDeletion)
-{
-    Running();
-    EXPECT_EQ(1, Brannic_RemoveService());
-    EXPECT_TRUE(DeviceOpens()) << "removal must not stop the driver";
-    EXPECT_EQ(0, Brannic_RemoveService()) << "a second deletion of a marked service";
-    StopDriver();
-    EXPECT_EQ(0u, WaitUntilGone());
-    EXPECT_EQ(0, Brannic_RemoveService()) << "removal of an unregistered service";
+    EXPECT_FALSE(driver_diag::Exists());
 }
 
 // ---- Wide forms: the OEM code page, and conversions that cannot name the folder ----
@@ -563,15 +378,15 @@ TEST_F(LibraryContext, WideFormsConvertToTheOemCodePage)
 {
     std::wstring bin = WideBinDir();
     Unregistered();
-    EXPECT_EQ(1, Brannic_AddServiceW(FALSE, bin.c_str()));
-    ServiceConfig config;
-    ASSERT_TRUE(QueryConfig(&config));
-    EXPECT_EQ(BinDir() + "\\Tamsk.sys", config.binary);
+    EXPECT_EQ(1, Brannic_InitExW(TRUE, TRUE, bin.c_str()));
+    EXPECT_EQ(BinDir() + "\\Tamsk.sys", Config().binary);
+    EXPECT_EQ(DWORD(SERVICE_AUTO_START), Config().start);
+    EXPECT_TRUE(LibraryServes());
+    Brannic_DeInitEx(FALSE);
 
     Unregistered();
     EXPECT_EQ(1, Brannic_AddServiceW(FALSE, nullptr));
-    ASSERT_TRUE(QueryConfig(&config));
-    EXPECT_EQ(BinDir() + "\\Tamsk.sys", config.binary);
+    EXPECT_EQ(BinDir() + "\\Tamsk.sys", Config().binary);
 
     if (GetOEMCP() == GetACP()) GTEST_SKIP() << "OEM and ANSI code pages are the same here";
     // U+00E9 is one byte in the OEM code page; the narrow form reads that byte as ANSI.
@@ -588,8 +403,7 @@ TEST_F(LibraryContext, WideFormsConvertToTheOemCodePage)
 
     Unregistered();
     EXPECT_EQ(1, Brannic_AddServiceW(FALSE, wide_dir.c_str()));
-    ASSERT_TRUE(QueryConfig(&config));
-    EXPECT_EQ(narrow_dir + "\\Tamsk.sys", config.binary);
+    EXPECT_EQ(narrow_dir + "\\Tamsk.sys", Config().binary);
 }
 
 TEST_F(LibraryContext, WideDirectoriesThatCannotBeConvertedAreRefused)
@@ -604,24 +418,11 @@ TEST_F(LibraryContext, WideDirectoriesThatCannotBeConvertedAreRefused)
         Unregistered();
         EXPECT_EQ(0, Brannic_AddServiceW(FALSE, c.second.c_str()));
         EXPECT_EQ(0, Brannic_InitExW(TRUE, FALSE, c.second.c_str()));
-        EXPECT_FALSE(ServiceExists());
+        EXPECT_FALSE(driver_diag::Exists());
     }
     // Without installation the directory is not used, so it cannot fail the open.
     RegisteredStopped();
     EXPECT_EQ(1, Brannic_InitExW(FALSE, FALSE, cases[0].second.c_str()));
-    EXPECT_TRUE(LibraryServes());
-    Brannic_DeInitEx(FALSE);
-}
-
-TEST_F(LibraryContext, InitExWInstallsFromAWideDirectory)
-{
-    std::wstring bin = WideBinDir();
-    Unregistered();
-    EXPECT_EQ(1, Brannic_InitExW(TRUE, TRUE, bin.c_str()));
-    ServiceConfig config;
-    ASSERT_TRUE(QueryConfig(&config));
-    EXPECT_EQ(BinDir() + "\\Tamsk.sys", config.binary);
-    EXPECT_EQ(DWORD(SERVICE_AUTO_START), config.start);
     EXPECT_TRUE(LibraryServes());
     Brannic_DeInitEx(FALSE);
 }

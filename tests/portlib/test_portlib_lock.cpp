@@ -86,27 +86,34 @@ Probe ProbeLock()
     return seen;
 }
 
-class EcLock : public ::testing::Test {
+class EcLock : public OpenLibrary {
 protected:
-    static void SetUpTestSuite() { EnsureDriver(); }
     void SetUp() override
     {
-        ASSERT_TRUE(diag.IsOpen());
-        ASSERT_TRUE(diag.Reset());
-        ASSERT_TRUE(diag.ResetMachine());
-        ASSERT_EQ(1, Brannic_Init());
+        OpenLibrary::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_NE(Probe::kOwned, ProbeLock()) << "the semaphore is held before the case starts";
     }
-    void TearDown() override { Brannic_DeInit(); }
-
     HANDLE NewEvent(const std::string& name, bool manual = false)
     {
         HANDLE event = CreateEventA(nullptr, manual, FALSE, name.c_str());
         EXPECT_NE(nullptr, event);
         return event;
     }
-
-    driver_diag::Device diag;
+    // Starts a child whose one request of `kind` the driver holds for hold_ms; returns when
+    // the child is about to send.
+    HANDLE StartHeldSend(const char* kind, DWORD hold_ms)
+    {
+        std::string before_name = UniqueName("before");
+        HANDLE before = NewEvent(before_name);
+        EXPECT_TRUE(diag.SetFault(PORTIO_FAULT_HOLD, hold_ms, 1));
+        HANDLE child = StartChild(SelfPath(), std::string("send-one ") + kind + " " + before_name + " " +
+                                                  std::to_string(hold_ms));
+        EXPECT_NE(nullptr, child);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(before, kHandOffMs)) << "the sender did not start";
+        CloseHandle(before);
+        return child;
+    }
 };
 
 TEST_F(EcLock, SendGivesUpAfterThreeWaitsWhileHeldElsewhere)
@@ -123,7 +130,7 @@ TEST_F(EcLock, SendGivesUpAfterThreeWaitsWhileHeldElsewhere)
     // Three 600 ms waits and two 200 ms pauses.
     EXPECT_GE(took, 2.1);
     EXPECT_LT(took, 10.0);
-    EXPECT_EQ(0u, Requests(diag).size()) << "a request went out without the lock";
+    ExpectNoRequest("a send without the lock");
 
     SetEvent(release);
     EXPECT_EQ(0u, FinishChild(child));
@@ -141,13 +148,14 @@ TEST_F(EcLock, NameTakenByAnotherKindOfObjectFailsAtOnce)
     EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandWithResponse(0x90, nullptr));
     double took = Seconds(start, Now());
     EXPECT_LT(took, 0.6) << "a semaphore that cannot be made must not be waited for";
-    EXPECT_EQ(0u, Requests(diag).size());
+    ExpectNoRequest("a send without the lock");
     CloseHandle(squatter);
 }
 
 // With another handle keeping the semaphore alive, a request that failed must have given it
-// back: the next one gets it at once.
-TEST_F(EcLock, AFailedRequestReleasesTheLock)
+// back: the next one gets it at once. Argument checks come before the lock: with the
+// semaphore taken elsewhere they still answer at once.
+TEST_F(EcLock, FailedRequestsReleaseTheLockAndRefusalsNeverTakeIt)
 {
     HANDLE keeper = CreateSemaphoreA(nullptr, 1, 1, kLockName);
     ASSERT_NE(nullptr, keeper);
@@ -159,14 +167,7 @@ TEST_F(EcLock, AFailedRequestReleasesTheLock)
         ReleaseSemaphore(keeper, 1, nullptr);
         EXPECT_EQ(1, Brannic_SendDorvaneIndexMethodEcCommandData(0x90, 2));
     }
-    CloseHandle(keeper);
-}
-
-// Argument checks come before the lock: with the semaphore taken they still answer at once.
-TEST_F(EcLock, RefusedArgumentsDoNotTouchTheLock)
-{
-    HANDLE keeper = CreateSemaphoreA(nullptr, 1, 1, kLockName);
-    ASSERT_NE(nullptr, keeper);
+    ASSERT_TRUE(diag.Reset());
     ASSERT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(keeper, 0));
     const BYTE data[1] = {1};
     BYTE response = 0;
@@ -174,11 +175,10 @@ TEST_F(EcLock, RefusedArgumentsDoNotTouchTheLock)
     EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(0x90, 1, nullptr));
     EXPECT_EQ(0, Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x90, 0, data));
     EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x90, 1, nullptr, &response));
-    double took = Seconds(start, Now());
-    EXPECT_LT(took, 0.6) << "a refused call waited for the lock";
+    EXPECT_LT(Seconds(start, Now()), 0.6) << "a refused call waited for the lock";
     ReleaseSemaphore(keeper, 1, nullptr);
     CloseHandle(keeper);
-    EXPECT_EQ(0u, Requests(diag).size());
+    ExpectNoRequest("refused calls");
 }
 
 // While the driver holds a request, the sending requests own the semaphore and the others do
@@ -192,13 +192,8 @@ TEST_F(EcLock, OnlySendingRequestsOwnTheLockWhileAtTheDriver)
     };
     for (Case c : {Case{"dorvane-send", true}, Case{"dorvane-set", false}, Case{"ec", false}}) {
         SCOPED_TRACE(c.kind);
-        std::string before_name = UniqueName("before");
-        HANDLE before = NewEvent(before_name);
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_HOLD, hold_ms, 1));
-        HANDLE child = StartChild(SelfPath(), std::string("send-one ") + c.kind + " " + before_name +
-                                                  " " + std::to_string(hold_ms));
+        HANDLE child = StartHeldSend(c.kind, hold_ms);
         ASSERT_NE(nullptr, child);
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(before, kHandOffMs));
         int owned = 0, not_owned = 0;
         while (WaitForSingleObject(child, 0) == WAIT_TIMEOUT) {
             (ProbeLock() == Probe::kOwned ? owned : not_owned)++;
@@ -211,7 +206,6 @@ TEST_F(EcLock, OnlySendingRequestsOwnTheLockWhileAtTheDriver)
             EXPECT_EQ(0, owned) << "a request outside the EC lock owned the semaphore";
             EXPECT_GT(not_owned, 0);
         }
-        CloseHandle(before);
     }
 }
 
@@ -254,14 +248,8 @@ TEST_F(EcLock, TwoThreadsOfOneProcessAllSucceed)
 TEST_F(EcLock, AHolderKilledMidRequestDoesNotWedgeTheOthers)
 {
     ASSERT_EQ(1, Brannic_SendDorvaneIndexMethodEcCommandData(0x90, 1)) << "before the holder";
-    const DWORD hold_ms = 1500;
-    std::string before_name = UniqueName("before");
-    HANDLE before = NewEvent(before_name);
-    ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_HOLD, hold_ms, 1));
-    HANDLE child = StartChild(SelfPath(), "send-one dorvane-send " + before_name + " " +
-                                              std::to_string(hold_ms));
+    HANDLE child = StartHeldSend("dorvane-send", 1500);
     ASSERT_NE(nullptr, child);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(before, kHandOffMs));
     bool owned = false;
     for (int tries = 0; !owned && tries < 2000 && WaitForSingleObject(child, 0) == WAIT_TIMEOUT; tries++) {
         owned = ProbeLock() == Probe::kOwned;
@@ -277,7 +265,6 @@ TEST_F(EcLock, AHolderKilledMidRequestDoesNotWedgeTheOthers)
         << "the killed holder wedged the lock";
     // The driver may still be finishing the killed child's held request.
     EXPECT_LT(Seconds(start, Now()), 10.0);
-    CloseHandle(before);
 }
 
 }  // namespace
