@@ -543,7 +543,7 @@ const char kNotNtExe[] = "test_portlib_requests_win98.exe";
 
 // Runs in a copy of this program that Wine reports as Windows 98. Exit code 0 when every
 // check held; the checks print what they saw.
-int NotNtChild()
+int NotNtChild(bool port_instructions)
 {
     int failures = 0;
     auto check = [&failures](bool ok, const char* what, unsigned long seen) {
@@ -557,23 +557,24 @@ int NotNtChild()
     GetVersionExA(&version);
     check(version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS, "platform id is not 1", version.dwPlatformId);
     check(Brannic_Init() == 1, "Brannic_Init without a device", 0);
-    for (auto& result : CallEveryGuardedRequest()) check(result.second == 0, result.first, result.second);
-#if defined(__i386__)
-    // Wine emulates IN and OUT for 32-bit programs it runs as Windows 98: reads give all ones.
-    for (const PortExport& e : kPorts) {
-        DWORD out = 0;
-        DWORD expected = e.write ? 0x5A5B5C5D & Mask(e.width) : Mask(e.width);
-        check(e.call(0x80, 0x5A5B5C5D, &out) == 1 && out == expected, e.name, out);
+    if (port_instructions) {
+        // Wine emulates IN and OUT for 32-bit programs it runs as Windows 98: reads give all ones.
+        for (const PortExport& e : kPorts) {
+            DWORD out = 0;
+            DWORD expected = e.write ? 0x5A5B5C5D & Mask(e.width) : Mask(e.width);
+            check(e.call(0x80, 0x5A5B5C5D, &out) == 1 && out == expected, e.name, out);
+        }
+        check(Brannic_InputByteValue(0x80, nullptr) == 0, "a null result pointer", 0);
+    } else {
+        for (auto& result : CallEveryGuardedRequest()) check(result.second == 0, result.first, result.second);
     }
-    check(Brannic_InputByteValue(0x80, nullptr) == 0, "a null result pointer", 0);
-#endif
     Brannic_DeInit();
     return failures;
 }
 
-// Without a device the library opens, refuses every driver family and, in a 32-bit build,
-// executes the port instructions (a 64-bit program cannot: Wine emulates them for 32-bit ones).
-TEST(NotNtPlatform, OpensWithoutDeviceAndSendsNothing)
+// Runs the child checks in a copy of this program that Wine reports as Windows 98, and checks
+// that the child never reached the driver.
+void RunNotNtChild(const char* mode)
 {
     EnsureDriver();
     driver_diag::Device diag;
@@ -581,18 +582,35 @@ TEST(NotNtPlatform, OpensWithoutDeviceAndSendsNothing)
     std::string copy = DirectoryOf(SelfPath()) + "\\" + kNotNtExe;
     ASSERT_TRUE(CopyFileA(SelfPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
     ASSERT_TRUE(SetProgramVersion(kNotNtExe, "win98"));
-    EXPECT_EQ(0u, FinishChild(StartChild(copy, "not-nt"))) << "checks that failed in the child are printed above";
+    EXPECT_EQ(0u, FinishChild(StartChild(copy, mode))) << "checks that failed in the child are printed above";
     portio_diag_counts counts = {};
     ASSERT_TRUE(diag.Counts(&counts));
     EXPECT_EQ(0u, counts.opens) << "the child opened the device";
     EXPECT_EQ(0u, counts.requests) << "the child sent requests";
 }
 
+// Without a device the library opens and refuses every driver family.
+TEST(NotNtPlatform, OpensWithoutDeviceAndSendsNothing)
+{
+    RunNotNtChild("not-nt");
+}
+
+// The six port exports execute the port instructions instead.
+TEST(NotNtPlatform, PortExportsExecutePortInstructions)
+{
+#if defined(__i386__)
+    RunNotNtChild("not-nt-ports");
+#else
+    GTEST_SKIP() << "Wine emulates port instructions only for 32-bit programs";
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc >= 3 && strcmp(argv[1], "child") == 0 && strcmp(argv[2], "not-nt") == 0) return NotNtChild();
+    if (argc >= 3 && strcmp(argv[1], "child") == 0 && strcmp(argv[2], "not-nt") == 0) return NotNtChild(false);
+    if (argc >= 3 && strcmp(argv[1], "child") == 0 && strcmp(argv[2], "not-nt-ports") == 0) return NotNtChild(true);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
