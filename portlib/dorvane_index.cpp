@@ -76,19 +76,18 @@ static BOOL four_set(DWORD code, DWORD v1, DWORD v2, DWORD v3, DWORD v4, DWORD w
     return configuration_set(code, record, 4 * width);
 }
 
-static BOOL four_addresses_get(DWORD code, WORD *a1, WORD *a2, WORD *a3, WORD *a4)
+/* Gets of four values of width bytes each; copied out only when the request succeeded. */
+static BOOL four_get(DWORD code, void *v1, void *v2, void *v3, void *v4, DWORD width)
 {
-    portio_dorvane_io_address record;
+    uint8_t record[8];
+    void *out[4] = {v1, v2, v3, v4};
     BOOL result;
 
     if (!driver_guard()) return 0;
-    if (!a1 || !a2 || !a3 || !a4) return 0;
-    result = configuration_get(code, &record, sizeof(record));
+    if (!v1 || !v2 || !v3 || !v4) return 0;
+    result = configuration_get(code, record, 4 * width);
     if (!result) return 0;
-    *a1 = record.address[0];
-    *a2 = record.address[1];
-    *a3 = record.address[2];
-    *a4 = record.address[3];
+    for (DWORD i = 0; i < 4; i++) copy_bytes(out[i], record + i * width, width);
     return result;
 }
 
@@ -167,32 +166,19 @@ BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortType(BYTE *portType)
 BOOL WINAPI Brannic_GetDorvaneIndexMethodIoAddress(WORD *address1, WORD *address2,
                                                    WORD *address3, WORD *address4)
 {
-    return four_addresses_get(PORTIO_DORVANE_GET_IO_ADDRESS, address1, address2, address3,
-                              address4);
+    return four_get(PORTIO_DORVANE_GET_IO_ADDRESS, address1, address2, address3, address4, 2);
 }
 
 BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortDevice(BYTE *device1, BYTE *device2,
                                                       BYTE *device3, BYTE *device4)
 {
-    portio_dorvane_port_device record;
-    BOOL result;
-
-    if (!driver_guard()) return 0;
-    if (!device1 || !device2 || !device3 || !device4) return 0;
-    result = configuration_get(PORTIO_DORVANE_GET_PORT_DEVICE, &record, sizeof(record));
-    if (!result) return 0;
-    *device1 = record.device[0];
-    *device2 = record.device[1];
-    *device3 = record.device[2];
-    *device4 = record.device[3];
-    return result;
+    return four_get(PORTIO_DORVANE_GET_PORT_DEVICE, device1, device2, device3, device4, 1);
 }
 
 BOOL WINAPI Brannic_GetDorvaneIndexMethodEcAddress(WORD *address1, WORD *address2,
                                                    WORD *address3, WORD *address4)
 {
-    return four_addresses_get(PORTIO_DORVANE_GET_EC_ADDRESS, address1, address2, address3,
-                              address4);
+    return four_get(PORTIO_DORVANE_GET_EC_ADDRESS, address1, address2, address3, address4, 2);
 }
 
 BOOL WINAPI Brannic_SetDorvaneIndexMethodEcAddress(DWORD address1, DWORD address2,
