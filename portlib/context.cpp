@@ -17,6 +17,40 @@
 
 static_assert(sizeof(SERVICE_KEY_PATH) <= PATH_BUFFER_SIZE, "service key path fits its buffer");
 
+/*
+ * The service control manager's functions are bound at run time: QueryServiceStatusEx first
+ * shipped with Windows 2000, and one missing load-time import keeps the whole library from
+ * loading on Windows 95, 98, ME and NT 4.0, where the port path is needed. One list names the
+ * slots and their types; a slot left empty makes its call yield 0.
+ */
+#define SCM_FUNCTIONS(X) \
+    X(OpenSCManagerA) X(OpenServiceA) X(CreateServiceA) X(QueryServiceStatusEx) \
+    X(StartServiceA) X(DeleteService) X(CloseServiceHandle)
+
+#define SCM_SLOT(name) decltype(&::name) name;
+static struct { SCM_FUNCTIONS(SCM_SLOT) } scm;
+static BOOL scm_bound;
+
+/* ADVAPI32 is a load-time import (the registry functions), so it is loaded already. */
+static void scm_bind(void)
+{
+    HMODULE advapi;
+
+    if (scm_bound) return;
+    advapi = GetModuleHandleA("ADVAPI32.dll");
+    if (advapi) {
+#define SCM_BIND(name) \
+        scm.name = reinterpret_cast<decltype(&::name)>( \
+            reinterpret_cast<void (*)(void)>(GetProcAddress(advapi, #name)));
+        SCM_FUNCTIONS(SCM_BIND)
+#undef SCM_BIND
+    }
+    scm_bound = TRUE;
+}
+
+/* Calls a service control manager function through its slot; 0 when the slot is empty. */
+#define SCM_CALL(name, ...) (scm_bind(), scm.name ? scm.name(__VA_ARGS__) : 0)
+
 static HMODULE module_handle;
 static SC_HANDLE held_manager;
 static SC_HANDLE held_service;
@@ -85,11 +119,11 @@ static BOOL context_close(void)
 static void held_service_handles_close(void)
 {
     if (held_service) {
-        CloseServiceHandle(held_service);
+        SCM_CALL(CloseServiceHandle, held_service);
         held_service = NULL;
     }
     if (held_manager) {
-        CloseServiceHandle(held_manager);
+        SCM_CALL(CloseServiceHandle, held_manager);
         held_manager = NULL;
     }
 }
@@ -146,26 +180,26 @@ static BOOL service_install(BOOL auto_start, LPCSTR driver_dir)
     SC_HANDLE manager, service;
 
     if (!driver_path_build(driver_dir, driver_path)) return 0;
-    manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager) return 0;
 
-    service = OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    service = SCM_CALL(OpenServiceA, manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (service) {
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
+        SCM_CALL(CloseServiceHandle, service);
+        SCM_CALL(CloseServiceHandle, manager);
         return service_update(auto_start, driver_path);
     }
 
-    service = CreateServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_DISPLAY_NAME,
+    service = SCM_CALL(CreateServiceA, manager, PORTIO_SERVICE_NAME, SERVICE_DISPLAY_NAME,
                              SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
                              auto_start ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
                              SERVICE_ERROR_NORMAL, driver_path, NULL, NULL, NULL, NULL, NULL);
     if (!service) {
-        CloseServiceHandle(manager);
+        SCM_CALL(CloseServiceHandle, manager);
         return 0;
     }
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    SCM_CALL(CloseServiceHandle, service);
+    SCM_CALL(CloseServiceHandle, manager);
     return 1;
 }
 
@@ -177,17 +211,17 @@ static BOOL service_start(void)
 
     /* Handles left from an earlier start would leak once overwritten. */
     held_service_handles_close();
-    held_manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    held_manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!held_manager) return 0;
-    held_service = OpenServiceA(held_manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    held_service = SCM_CALL(OpenServiceA, held_manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (!held_service) {
         held_service_handles_close();
         return 0;
     }
-    if (QueryServiceStatusEx(held_service, SC_STATUS_PROCESS_INFO, (BYTE *)&status,
+    if (SCM_CALL(QueryServiceStatusEx, held_service, SC_STATUS_PROCESS_INFO, (BYTE *)&status,
                              sizeof(status), &needed)) {
         if (status.dwCurrentState == SERVICE_RUNNING) return 1;
-        if (StartServiceA(held_service, 0, NULL) ||
+        if (SCM_CALL(StartServiceA, held_service, 0, NULL) ||
             GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)
             return 1;
     }
@@ -200,16 +234,16 @@ static BOOL service_remove(void)
     SC_HANDLE manager, service;
     BOOL deleted;
 
-    manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager) return 0;
-    service = OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    service = SCM_CALL(OpenServiceA, manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (!service) {
-        CloseServiceHandle(manager);
+        SCM_CALL(CloseServiceHandle, manager);
         return 0;
     }
-    deleted = DeleteService(service);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    deleted = SCM_CALL(DeleteService, service);
+    SCM_CALL(CloseServiceHandle, service);
+    SCM_CALL(CloseServiceHandle, manager);
     return deleted ? 1 : 0;
 }
 

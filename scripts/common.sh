@@ -1,7 +1,7 @@
-# Shared by scripts/test and scripts/demo: install, configure and build.
-# BUILD_DIR (default build/) holds the 32-bit deliverables in bin/. On a machine that cannot
-# execute 32-bit code (no i386 emulation in the kernel) Wine cannot run them, so the same
-# sources are also built for 64-bit Windows in $BUILD_DIR/x64 and run there instead.
+# Shared by scripts/test, scripts/demo and scripts/bench: install, configure and build.
+# BUILD_DIR (default build/) holds the 32-bit deliverables in bin/; BUILD_DIR/x64 holds the
+# 64-bit twin of the same sources. HOST_RUN_DIR is the tree this host runs programs from: the
+# 32-bit one where the host executes 32-bit code, else the 64-bit one.
 top=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$top/build}
 case $BUILD_DIR in /*) ;; *) BUILD_DIR=$top/$BUILD_DIR ;; esac
@@ -20,10 +20,47 @@ configure_and_build() {   # folder, toolchain
 prepare() {
     [ "$(id -u)" = 0 ] && "$top/scripts/bootstrap"
     configure_and_build "$BUILD_DIR" i686
-    if runs_32bit; then
-        RUN_DIR=$BUILD_DIR
-    else
-        RUN_DIR=$BUILD_DIR/x64
-        configure_and_build "$RUN_DIR" x86_64
-    fi
+    configure_and_build "$BUILD_DIR/x64" x86_64
+    if runs_32bit; then HOST_RUN_DIR=$BUILD_DIR; else HOST_RUN_DIR=$BUILD_DIR/x64; fi
+}
+
+elapsed() { echo "$(($(date +%s) - $1)) s"; }
+
+# Runs CTest over a 32-bit build tree inside the emulated guest (scripts/guest-image): the
+# source and build trees are copied into the guest at their own absolute paths, so CTest's
+# files and the Wine runner stay valid, and run from the guest's disk (programs mapped from
+# the host's shared folder can get wrong pages). ctest_in_guest BUILD [CTEST ARGUMENTS]
+ctest_in_guest() {
+    build=$1; shift
+    guest_started=$(date +%s)
+    image=$("$top/scripts/guest-image") || return 1
+    echo "guest ready after $(elapsed "$guest_started")"
+    job=$build/guest-job
+    rm -rf "$job"
+    mkdir -p "$job"
+    trees="${top#/}"
+    case $build in "$top"/*) ;; *) trees="$trees ${build#/}" ;; esac
+    # What the guest does not run stays behind: objects, other trees, the host's prefix.
+    tar -C / -cf "$job/tree.tar" --exclude-vcs --exclude=CMakeFiles --exclude='*.o' \
+        --exclude="${build#/}/x64" --exclude="${build#/}/googletest" \
+        --exclude="${build#/}/wineprefix" --exclude="${build#/}/guest-job" \
+        --exclude="${top#/}/build-*" $trees
+    printf '%s\n' "$@" >"$job/ctest-arguments"
+    cat >"$job/job.sh" <<JOB
+set -u
+tar -C / -xf /job/tree.tar
+set --
+while IFS= read -r argument; do [ -n "\$argument" ] && set -- "\$@" "\$argument"; done </job/ctest-arguments
+export LUMETTA_WINEPREFIX_TEMPLATE=/opt/wineprefix-win32 WINEDLLOVERRIDES=mscoree,mshtml=
+cd "$build"
+ctest -LE pe --output-on-failure -j2 "\$@"
+status=\$?
+"$top/scripts/wine-run" --stop "$build"
+cp Testing/Temporary/LastTest.log /job/ 2>/dev/null
+exit \$status
+JOB
+    guest_status=0
+    "$top/scripts/guest-run" --image "$image" "$job" || guest_status=$?
+    echo "guest run: $(elapsed "$guest_started") in all (tree copied in: $(du -h "$job/tree.tar" | cut -f1))"
+    return $guest_status
 }

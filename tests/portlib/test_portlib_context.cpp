@@ -229,6 +229,69 @@ TEST_F(LibraryContext, ServiceRemovalMarksARunningDriverForDeletion)
     EXPECT_EQ(0, Brannic_RemoveService()) << "removal of an unregistered service";
 }
 
+// Points one load-time import of a loaded module at another function; false when the module
+// does not import it.
+bool PatchImport(HMODULE module, const char* dll, const char* function, void* replacement)
+{
+    auto base = reinterpret_cast<uint8_t*>(module);
+    auto dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; d++) {
+        if (_stricmp(reinterpret_cast<char*>(base + d->Name), dll) != 0) continue;
+        auto names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; names++, slots++) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<char*>(by_name->Name), function) != 0) continue;
+            DWORD protection;
+            if (!VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &protection))
+                return false;
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), protection, &protection);
+            return true;
+        }
+    }
+    return false;
+}
+
+// GetProcAddress as Windows NT 4.0 and 95 answer it: no QueryServiceStatusEx.
+FARPROC WINAPI GetProcAddressBefore2000(HMODULE module, LPCSTR name)
+{
+    if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) && strcmp(name, "QueryServiceStatusEx") == 0)
+        return nullptr;
+    return GetProcAddress(module, name);
+}
+
+// The service functions are bound at run time, so the library loads where one is missing and
+// only the step that needs it fails: without the status query there is no start.
+TEST_F(LibraryContext, AMissingServiceFunctionFailsOnlyTheStepThatNeedsIt)
+{
+    RegisteredStopped();
+    // A copy of its own, so that its run-time binding happens after the patch.
+    std::string copy = BinDir() + "\\Brannic-before2000.dll";
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\Brannic.dll").c_str(), copy.c_str(), FALSE)) << GetLastError();
+    HMODULE library = LoadLibraryA(copy.c_str());
+    ASSERT_NE(nullptr, library) << GetLastError();
+    ASSERT_TRUE(PatchImport(library, "KERNEL32.dll", "GetProcAddress", (void*)GetProcAddressBefore2000));
+    auto init_ex = (PFN_Brannic_InitExA)(void*)GetProcAddress(library, "Brannic_InitExA");
+    auto deinit_ex = (PFN_Brannic_DeInitEx)(void*)GetProcAddress(library, "Brannic_DeInitEx");
+    auto add_service = (PFN_Brannic_AddServiceA)(void*)GetProcAddress(library, "Brannic_AddServiceA");
+    ASSERT_TRUE(init_ex && deinit_ex && add_service);
+
+    EXPECT_EQ(0, init_ex(FALSE, FALSE, nullptr));
+    EXPECT_EQ(DWORD(SERVICE_STOPPED), driver_diag::State()) << "started without a status query";
+    // The functions that are there still serve: the registration is found and updated.
+    EXPECT_EQ(1, add_service(TRUE, BinDir().c_str()));
+    std::string image_path;
+    DWORD start = 0;
+    EXPECT_TRUE(ReadRegistry(&image_path, &start));
+    EXPECT_EQ(DWORD(SERVICE_AUTO_START), start);
+    EXPECT_EQ(1, deinit_ex(FALSE));
+    FreeLibrary(library);
+}
+
 // ---- Registration ----
 
 TEST_F(LibraryContext, NewRegistrationHasExactlyTheDriverServiceFields)
