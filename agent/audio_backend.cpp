@@ -3,6 +3,89 @@
 
 BackEndMode g_backEndMode = MixerMode;
 
+typedef int(WINAPI *WindowHookFn)(HWND, UINT);
+typedef int(WINAPI *MaxMinFn)(UINT, UINT, UINT, DWORD *, DWORD *, UINT);
+typedef int(WINAPI *GetValueFn)(UINT, UINT, UINT, DWORD **, DWORD *);
+typedef int(WINAPI *FreeItemsFn)(DWORD *);
+typedef int(WINAPI *InitExFn)(HWND, UINT, UINT);
+typedef int(WINAPI *NoArgumentFn)(void);
+typedef int(WINAPI *GetVolumeFn)(int *);
+
+// Each library's functions in the order they are resolved, with the type of the slot: one list
+// gives every slot its name, so names and slots cannot drift apart. Functions the agent only
+// resolves keep the untyped FARPROC.
+#define MIXER_FUNCTIONS(X)                                                                      \
+    X(Oskal_GetDevicesCount, FARPROC) X(Oskal_HookDevice, WindowHookFn)                         \
+    X(Oskal_UnHookDevice, WindowHookFn) X(Oskal_GetDeviceName, FARPROC)                         \
+    X(Oskal_FindDefaultMixerNumber, FARPROC) X(Oskal_GetLineName, FARPROC)                      \
+    X(Oskal_GetControlName, FARPROC) X(Oskal_GetControlID, FARPROC)                             \
+    X(Oskal_GetMaxMinValue, MaxMinFn) X(Oskal_GetValueItemCount, FARPROC)                       \
+    X(Oskal_GetValue, GetValueFn) X(Oskal_SetValue, FARPROC)                                    \
+    X(Oskal_CanRecordMultipleSelected, FARPROC) X(Oskal_GetRecordSelectedCount, FARPROC)        \
+    X(Oskal_IsRecordSelected, FARPROC) X(Oskal_SetRecordSelected, FARPROC)                      \
+    X(Oskal_FreeValueItems, FreeItemsFn) X(Oskal_GetLineNameExByCtrlID, FARPROC)                \
+    X(Oskal_GetControlNameExByCtrlID, FARPROC) X(Oskal_GetMaxMinValueExByCtrlID, FARPROC)       \
+    X(Oskal_GetValueItemCountExByCtrlID, FARPROC) X(Oskal_GetValueExByCtrlID, FARPROC)          \
+    X(Oskal_SetValueExByCtrlID, FARPROC) X(Oskal_IsRecordSelectedExByCtrlID, FARPROC)           \
+    X(Oskal_SetRecordSelectedExByCtrlID, FARPROC) X(Oskal_GetControlIDEx, FARPROC)              \
+    X(Oskal_GetLineNameEx, FARPROC) X(Oskal_GetControlNameEx, FARPROC)                          \
+    X(Oskal_GetMaxMinValueEx, FARPROC) X(Oskal_GetValueItemCountEx, FARPROC)                    \
+    X(Oskal_GetValueEx, FARPROC) X(Oskal_SetValueEx, FARPROC)                                   \
+    X(Oskal_IsRecordSelectedEx, FARPROC) X(Oskal_SetRecordSelectedEx, FARPROC)
+
+#define ENDPOINT_FUNCTIONS(X)                                                                   \
+    X(Pernet_Init, FARPROC) X(Pernet_InitEx, InitExFn) X(Pernet_DeInit, NoArgumentFn)           \
+    X(Pernet_GetMute, FARPROC) X(Pernet_SetMute, FARPROC)                                       \
+    X(Pernet_GetVolumeLevel, GetVolumeFn) X(Pernet_SetVolumeLevel, FARPROC)                     \
+    X(Pernet_VolumeLevelStepUp, FARPROC) X(Pernet_VolumeLevelStepDown, FARPROC)                 \
+    X(Pernet_Register, WindowHookFn) X(Pernet_Unregister, WindowHookFn)                         \
+    X(Pernet_OnDefaultDeviceChanged, NoArgumentFn) X(Pernet_OnDeviceRemoved, NoArgumentFn)
+
+// A table is its typed slots and, over the same storage, the array the names are resolved
+// into in order.
+#define DECLARE_SLOT(name, type) type name;
+#define NAME_OF_SLOT(name, type) #name,
+#define COUNT_SLOT(name, type) +1
+const int kMixerSlots = 0 MIXER_FUNCTIONS(COUNT_SLOT);
+const int kEndpointSlots = 0 ENDPOINT_FUNCTIONS(COUNT_SLOT);
+static_assert(kMixerSlots == 34 && kEndpointSlots == 13, "the libraries' functions");
+
+union MixerTable {
+    struct { MIXER_FUNCTIONS(DECLARE_SLOT) } fn;
+    FARPROC slot[kMixerSlots];
+};
+union EndpointTable {
+    struct { ENDPOINT_FUNCTIONS(DECLARE_SLOT) } fn;
+    FARPROC slot[kEndpointSlots];
+};
+static_assert(sizeof(MixerTable) == sizeof(FARPROC) * kMixerSlots, "one slot per name");
+static_assert(sizeof(EndpointTable) == sizeof(FARPROC) * kEndpointSlots, "one slot per name");
+static const char *const kMixerNames[kMixerSlots] = {MIXER_FUNCTIONS(NAME_OF_SLOT)};
+static const char *const kEndpointNames[kEndpointSlots] = {ENDPOINT_FUNCTIONS(NAME_OF_SLOT)};
+
+static HMODULE s_mixerModule;
+static MixerTable s_mixer;
+static HMODULE s_endpointModule;
+static EndpointTable s_endpoint;
+
+// Names the library does not export leave their slots null.
+static void Resolve(HMODULE module, const char *const *names, FARPROC *slots, int count)
+{
+    for (int i = 0; i < count; i++)
+        slots[i] = GetProcAddress(module, names[i]);
+}
+
+// The slots are emptied before the library goes, so no call can reach a freed module.
+static void Release(HMODULE *module, FARPROC *slots, int count)
+{
+    if (!*module)
+        return;
+    for (int i = 0; i < count; i++)
+        slots[i] = nullptr;
+    FreeLibrary(*module);
+    *module = nullptr;
+}
+
 bool BuildEndpointLibraryPath(const char *programFile, char *out)
 {
     static const char kName[] = "\\Pernet.dll";
@@ -28,103 +111,13 @@ bool BuildEndpointLibraryPath(const char *programFile, char *out)
     return true;
 }
 
-#ifdef LUMETTA_LEGACY
-
-// The legacy build links the mixer library at load time with just the functions it calls.
-extern "C" {
-int WINAPI Oskal_HookDevice(HWND window, UINT device);
-int WINAPI Oskal_UnHookDevice(HWND window, UINT device);
-int WINAPI Oskal_GetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD *maximum,
-                                DWORD *minimum, UINT flags);
-int WINAPI Oskal_GetValue(UINT mixer, UINT line, UINT control, DWORD **values, DWORD *count);
-int WINAPI Oskal_FreeValueItems(DWORD *values);
-}
-
-int MixerHookDevice(HWND window) { return Oskal_HookDevice(window, 0); }
-int MixerUnHookDevice(HWND window) { return Oskal_UnHookDevice(window, 0); }
-int MixerGetMaxMinValue(DWORD *maximum, DWORD *minimum)
-{
-    return Oskal_GetMaxMinValue(0, 0, 1, maximum, minimum, 0);
-}
-int MixerGetValue(DWORD **values, DWORD *count) { return Oskal_GetValue(0, 0, 1, values, count); }
-void MixerFreeValueItems(DWORD *values) { Oskal_FreeValueItems(values); }
-
-#else
-
-typedef void (*AnyFunction)(void);
-typedef int(WINAPI *WindowHookFn)(HWND, UINT);
-typedef int(WINAPI *MaxMinFn)(UINT, UINT, UINT, DWORD *, DWORD *, UINT);
-typedef int(WINAPI *GetValueFn)(UINT, UINT, UINT, DWORD **, DWORD *);
-typedef int(WINAPI *FreeItemsFn)(DWORD *);
-typedef int(WINAPI *InitExFn)(HWND, UINT, UINT);
-typedef int(WINAPI *NoArgumentFn)(void);
-typedef int(WINAPI *GetVolumeFn)(int *);
-
-// Slot numbers follow the order the names are resolved in.
-enum MixerSlot {
-    OskalGetDevicesCount, OskalHookDevice, OskalUnHookDevice, OskalGetDeviceName,
-    OskalFindDefaultMixerNumber, OskalGetLineName, OskalGetControlName, OskalGetControlID,
-    OskalGetMaxMinValue, OskalGetValueItemCount, OskalGetValue, OskalSetValue,
-    OskalCanRecordMultipleSelected, OskalGetRecordSelectedCount, OskalIsRecordSelected,
-    OskalSetRecordSelected, OskalFreeValueItems, MixerSlotCount = 34
-};
-static const char *const kMixerNames[MixerSlotCount] = {
-    "Oskal_GetDevicesCount", "Oskal_HookDevice", "Oskal_UnHookDevice", "Oskal_GetDeviceName",
-    "Oskal_FindDefaultMixerNumber", "Oskal_GetLineName", "Oskal_GetControlName",
-    "Oskal_GetControlID", "Oskal_GetMaxMinValue", "Oskal_GetValueItemCount", "Oskal_GetValue",
-    "Oskal_SetValue", "Oskal_CanRecordMultipleSelected", "Oskal_GetRecordSelectedCount",
-    "Oskal_IsRecordSelected", "Oskal_SetRecordSelected", "Oskal_FreeValueItems",
-    "Oskal_GetLineNameExByCtrlID", "Oskal_GetControlNameExByCtrlID",
-    "Oskal_GetMaxMinValueExByCtrlID", "Oskal_GetValueItemCountExByCtrlID",
-    "Oskal_GetValueExByCtrlID", "Oskal_SetValueExByCtrlID", "Oskal_IsRecordSelectedExByCtrlID",
-    "Oskal_SetRecordSelectedExByCtrlID", "Oskal_GetControlIDEx", "Oskal_GetLineNameEx",
-    "Oskal_GetControlNameEx", "Oskal_GetMaxMinValueEx", "Oskal_GetValueItemCountEx",
-    "Oskal_GetValueEx", "Oskal_SetValueEx", "Oskal_IsRecordSelectedEx", "Oskal_SetRecordSelectedEx",
-};
-
-enum EndpointSlot {
-    PernetInit, PernetInitEx, PernetDeInit, PernetGetMute, PernetSetMute, PernetGetVolumeLevel,
-    PernetSetVolumeLevel, PernetVolumeLevelStepUp, PernetVolumeLevelStepDown, PernetRegister,
-    PernetUnregister, PernetOnDefaultDeviceChanged, PernetOnDeviceRemoved, EndpointSlotCount
-};
-static const char *const kEndpointNames[EndpointSlotCount] = {
-    "Pernet_Init", "Pernet_InitEx", "Pernet_DeInit", "Pernet_GetMute", "Pernet_SetMute",
-    "Pernet_GetVolumeLevel", "Pernet_SetVolumeLevel", "Pernet_VolumeLevelStepUp",
-    "Pernet_VolumeLevelStepDown", "Pernet_Register", "Pernet_Unregister",
-    "Pernet_OnDefaultDeviceChanged", "Pernet_OnDeviceRemoved",
-};
-
-static HMODULE s_mixerModule;
-static FARPROC s_mixerSlots[MixerSlotCount];
-static HMODULE s_endpointModule;
-static FARPROC s_endpointSlots[EndpointSlotCount];
-
-// A slot as a callable of the given type (null stays null).
-#define SLOT_AS(type, slot) reinterpret_cast<type>(reinterpret_cast<AnyFunction>(slot))
-
-static void Resolve(HMODULE module, const char *const *names, FARPROC *slots, int count)
-{
-    for (int i = 0; i < count; i++)
-        slots[i] = GetProcAddress(module, names[i]);
-}
-
-static void Release(HMODULE *module, FARPROC *slots, int count)
-{
-    if (!*module)
-        return;
-    for (int i = 0; i < count; i++)
-        slots[i] = nullptr;
-    FreeLibrary(*module);
-    *module = nullptr;
-}
-
 bool BindAudioBackEnd()
 {
     if (g_backEndMode == MixerMode) {
         s_mixerModule = LoadLibraryA("Oskal.dll");
         if (!s_mixerModule)
             return false;
-        Resolve(s_mixerModule, kMixerNames, s_mixerSlots, MixerSlotCount);
+        Resolve(s_mixerModule, kMixerNames, s_mixer.slot, kMixerSlots);
         return true;
     }
     char program[2 * MAX_PATH];
@@ -136,83 +129,69 @@ bool BindAudioBackEnd()
     s_endpointModule = LoadLibraryA(library);
     if (!s_endpointModule)
         return false;
-    Resolve(s_endpointModule, kEndpointNames, s_endpointSlots, EndpointSlotCount);
+    Resolve(s_endpointModule, kEndpointNames, s_endpoint.slot, kEndpointSlots);
     return true;
 }
 
 void UnbindAudioBackEnd()
 {
     if (g_backEndMode == MixerMode)
-        Release(&s_mixerModule, s_mixerSlots, MixerSlotCount);
+        Release(&s_mixerModule, s_mixer.slot, kMixerSlots);
     else
-        Release(&s_endpointModule, s_endpointSlots, EndpointSlotCount);
+        Release(&s_endpointModule, s_endpoint.slot, kEndpointSlots);
 }
 
 bool RegisterVolumeNotifications(HWND window)
 {
-    if (g_backEndMode == MixerMode) {
-        WindowHookFn hook = SLOT_AS(WindowHookFn, s_mixerSlots[OskalHookDevice]);
-        return hook && hook(window, 0);
-    }
-    InitExFn initEx = SLOT_AS(InitExFn, s_endpointSlots[PernetInitEx]);
-    if (!initEx || !initEx(window, kDefaultDeviceChangedMsg, kDeviceRemovedMsg))
+    if (g_backEndMode == MixerMode)
+        return s_mixer.fn.Oskal_HookDevice && s_mixer.fn.Oskal_HookDevice(window, 0);
+    if (!s_endpoint.fn.Pernet_InitEx ||
+        !s_endpoint.fn.Pernet_InitEx(window, kDefaultDeviceChangedMsg, kDeviceRemovedMsg))
         return false;
-    WindowHookFn reg = SLOT_AS(WindowHookFn, s_endpointSlots[PernetRegister]);
-    return reg && reg(window, kEndpointVolumeMsg);
+    return s_endpoint.fn.Pernet_Register && s_endpoint.fn.Pernet_Register(window, kEndpointVolumeMsg);
 }
 
 int UnregisterVolumeNotifications(HWND window)
 {
-    if (g_backEndMode == MixerMode) {
-        WindowHookFn unhook = SLOT_AS(WindowHookFn, s_mixerSlots[OskalUnHookDevice]);
-        return unhook ? unhook(window, 0) : 0;
-    }
-    WindowHookFn unreg = SLOT_AS(WindowHookFn, s_endpointSlots[PernetUnregister]);
-    if (unreg)
-        unreg(window, kEndpointVolumeMsg);
-    NoArgumentFn deinit = SLOT_AS(NoArgumentFn, s_endpointSlots[PernetDeInit]);
-    if (deinit)
-        deinit();
+    if (g_backEndMode == MixerMode)
+        return s_mixer.fn.Oskal_UnHookDevice ? s_mixer.fn.Oskal_UnHookDevice(window, 0) : 0;
+    if (s_endpoint.fn.Pernet_Unregister)
+        s_endpoint.fn.Pernet_Unregister(window, kEndpointVolumeMsg);
+    if (s_endpoint.fn.Pernet_DeInit)
+        s_endpoint.fn.Pernet_DeInit();
     return 1;
 }
 
 void ForwardDefaultDeviceChanged()
 {
-    NoArgumentFn f = SLOT_AS(NoArgumentFn, s_endpointSlots[PernetOnDefaultDeviceChanged]);
-    if (f)
-        f();
+    if (s_endpoint.fn.Pernet_OnDefaultDeviceChanged)
+        s_endpoint.fn.Pernet_OnDefaultDeviceChanged();
 }
 
 void ForwardDeviceRemoved()
 {
-    NoArgumentFn f = SLOT_AS(NoArgumentFn, s_endpointSlots[PernetOnDeviceRemoved]);
-    if (f)
-        f();
+    if (s_endpoint.fn.Pernet_OnDeviceRemoved)
+        s_endpoint.fn.Pernet_OnDeviceRemoved();
 }
 
 int MixerGetMaxMinValue(DWORD *maximum, DWORD *minimum)
 {
-    MaxMinFn f = SLOT_AS(MaxMinFn, s_mixerSlots[OskalGetMaxMinValue]);
-    return f ? f(0, 0, 1, maximum, minimum, 0) : 0;
+    return s_mixer.fn.Oskal_GetMaxMinValue ? s_mixer.fn.Oskal_GetMaxMinValue(0, 0, 1, maximum, minimum, 0)
+                                        : 0;
 }
 
 int MixerGetValue(DWORD **values, DWORD *count)
 {
-    GetValueFn f = SLOT_AS(GetValueFn, s_mixerSlots[OskalGetValue]);
-    return f ? f(0, 0, 1, values, count) : 0;
+    return s_mixer.fn.Oskal_GetValue ? s_mixer.fn.Oskal_GetValue(0, 0, 1, values, count) : 0;
 }
 
 void MixerFreeValueItems(DWORD *values)
 {
-    FreeItemsFn f = SLOT_AS(FreeItemsFn, s_mixerSlots[OskalFreeValueItems]);
-    if (f)
-        f(values);
+    if (s_mixer.fn.Oskal_FreeValueItems)
+        s_mixer.fn.Oskal_FreeValueItems(values);
 }
 
 int EndpointGetVolumeLevel(int *percent)
 {
-    GetVolumeFn f = SLOT_AS(GetVolumeFn, s_endpointSlots[PernetGetVolumeLevel]);
-    return f ? f(percent) : 0;
+    return s_endpoint.fn.Pernet_GetVolumeLevel ? s_endpoint.fn.Pernet_GetVolumeLevel(percent) : 0;
 }
-
-#endif

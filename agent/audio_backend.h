@@ -1,11 +1,12 @@
-// Audio back-end binding: the legacy mixer library Oskal or the endpoint-volume library Pernet.
+// Audio back-end binding of the full build: the legacy mixer library Oskal or the
+// endpoint-volume library Pernet, loaded at run time and called through tables of slots.
 #pragma once
 #include <windows.h>
 
 // Messages the endpoint library is told to post to the agent's window.
-const UINT kEndpointVolumeMsg = WM_USER + 10;      // 0x040A
+const UINT kEndpointVolumeMsg = WM_USER + 10;        // 0x040A
 const UINT kDefaultDeviceChangedMsg = WM_USER + 167; // 0x04A7
-const UINT kDeviceRemovedMsg = WM_USER + 168;      // 0x04A8
+const UINT kDeviceRemovedMsg = WM_USER + 168;        // 0x04A8
 const DWORD kLibraryPathSize = 260;
 
 enum BackEndMode { MixerMode, EndpointMode };
@@ -27,8 +28,3 @@ int MixerGetMaxMinValue(DWORD *maximum, DWORD *minimum);
 int MixerGetValue(DWORD **values, DWORD *count);
 void MixerFreeValueItems(DWORD *values);
 int EndpointGetVolumeLevel(int *percent);
-
-#ifdef LUMETTA_LEGACY
-int MixerHookDevice(HWND window);
-int MixerUnHookDevice(HWND window);
-#endif

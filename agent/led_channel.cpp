@@ -20,11 +20,11 @@ static void EcPause()
         Sleep(10);
 }
 
-static BYTE ReadStatus(BYTE status)
+// Reads the EC status into *status. The read is not checked: a failed read leaves the byte
+// as it was, and the caller goes on with that.
+static void ReadEcStatusInto(BYTE *status)
 {
-    // The read is not checked: the byte is used as the call leaves it.
-    Fennick_InputByteValue(kEcCommandPort, &status);
-    return status;
+    Fennick_InputByteValue(kEcCommandPort, status);
 }
 
 bool BuildConfigPath(const char *programFile, char *out)
@@ -80,7 +80,8 @@ void StopKeyController()
 bool FlushEcOutput()
 {
     EcPause();
-    BYTE status = ReadStatus(0);
+    BYTE status = 0;
+    ReadEcStatusInto(&status);
     int reads = 1;
     while (status & kOutputFull) {
         if (reads == kStatusReads)
@@ -88,7 +89,7 @@ bool FlushEcOutput()
         BYTE stale = 0;
         Fennick_InputByteValue(kEcDataPort, &stale);
         EcPause();
-        status = ReadStatus(status);
+        ReadEcStatusInto(&status);
         reads++;
         EcPause();
     }
@@ -99,7 +100,9 @@ bool WaitEcInputEmpty()
 {
     for (int i = 0; i < kStatusReads; i++) {
         EcPause();
-        if (!(ReadStatus(0) & kInputFull))
+        BYTE status = 0;
+        ReadEcStatusInto(&status);
+        if (!(status & kInputFull))
             return true;
     }
     return false;

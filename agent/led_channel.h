@@ -18,7 +18,7 @@ const DWORD kConfigPathSize = 256;
 extern HINSTANCE g_programInstance;
 // Set once Fennick_Init and Fennick_LoadDriver both succeeded; never cleared.
 extern bool g_keyControllerReady;
-// Replaces Sleep for the channel's 10 ms pauses when set (unit tests).
+// For tests: replaces Sleep for the channel's 10 ms pauses when set. Null in the programs.
 extern void (*g_ecPauseSeam)(DWORD ms);
 
 // Writes the path of Callow.CFG in the directory of programFile into out (kConfigPathSize

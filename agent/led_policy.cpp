@@ -1,20 +1,11 @@
 #include "led_policy.h"
 #include "audio_backend.h"
-#include "led_channel.h"
+#include "led_update.h"
 
-BYTE g_lastLedLevel = 0xFF;
-DWORD g_lastLedSendTime;
-DWORD (*g_tickCountSeam)(void);
-
-static bool s_updating;
-#ifndef LUMETTA_LEGACY
 static bool s_refreshing;
-#endif
 
 // Level i covers percentages from bound i (inclusive) to bound i + 1 (exclusive).
 static const DWORD kBandBounds[8] = {0, 11, 20, 40, 61, 80, 99, 101};
-
-static DWORD TickCount() { return g_tickCountSeam ? g_tickCountSeam() : GetTickCount(); }
 
 BYTE LevelForPercent(DWORD full, DWORD floor, DWORD percent)
 {
@@ -29,48 +20,13 @@ BYTE LevelForPercent(DWORD full, DWORD floor, DWORD percent)
     return 0;
 }
 
-// The greatest channel value, compared unsigned, from 0.
-static DWORD HighestChannel(const DWORD *values, DWORD count)
+bool UpdateLed(DWORD full, DWORD floor, DWORD percent)
 {
-    DWORD highest = 0;
-    for (DWORD i = 0; values && i < count; i++) {
-        if (values[i] > highest)
-            highest = values[i];
-    }
-    return highest;
-}
-
-#ifdef LUMETTA_LEGACY
-
-BYTE LegacyLevelForMixer(DWORD maximum, DWORD minimum, DWORD highest)
-{
-    DWORD step = (maximum - minimum + 1) / 5;
-    if (step == 0)
-        return 0;
-    DWORD level = highest / step + (highest % step ? 1 : 0);
-    if (highest == maximum || level > 6)
-        return 6;
-    return (BYTE)level;
-}
-
-// Reads the mixer itself; a failed read gives level 0, which is sent like any other.
-static BYTE ComputeLevel(DWORD, DWORD, DWORD)
-{
-    DWORD maximum = 0, minimum = 0, count = 0;
-    DWORD *values = nullptr;
-    if (!MixerGetMaxMinValue(&maximum, &minimum) || !MixerGetValue(&values, &count))
-        return 0;
-    DWORD highest = HighestChannel(values, count);
-    if (values)
-        MixerFreeValueItems(values);
-    return LegacyLevelForMixer(maximum, minimum, highest);
-}
-
-#else
-
-static BYTE ComputeLevel(DWORD full, DWORD floor, DWORD percent)
-{
-    return LevelForPercent(full, floor, percent);
+    if (!BeginLedUpdate())
+        return false;
+    bool sent = SendLedLevel(LevelForPercent(full, floor, percent));
+    EndLedUpdate();
+    return sent;
 }
 
 bool MixerPercent(DWORD maximum, DWORD minimum, DWORD highest, int *percent)
@@ -108,29 +64,4 @@ void RefreshLedLevel()
     if (ReadVolumePercent(&percent))
         UpdateLed(100, 0, (DWORD)percent);
     s_refreshing = false;
-}
-
-#endif
-
-bool UpdateLed(DWORD full, DWORD floor, DWORD percent)
-{
-    if (s_updating)
-        return false;
-    s_updating = true;
-    if (!g_keyControllerReady) {
-        s_updating = false;
-        return false;
-    }
-    BYTE level = ComputeLevel(full, floor, percent);
-    // A repeat of the same level goes out again only after more than 500 ms; the unsigned
-    // difference stays right across the tick counter's wrap.
-    if (level == g_lastLedLevel && TickCount() - g_lastLedSendTime <= kRepeatHoldMs) {
-        s_updating = false;
-        return false;
-    }
-    g_lastLedLevel = level;
-    g_lastLedSendTime = TickCount();
-    SendEcCommand(kEcLedCommand, kEcLedSelector, level);
-    s_updating = false;
-    return true;
 }

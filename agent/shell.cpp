@@ -1,94 +1,25 @@
 #include "shell.h"
-#include "audio_backend.h"
 #include "led_channel.h"
-#include "led_policy.h"
-
-#ifdef LUMETTA_LEGACY
-
-// What the legacy build returns for the volume-changed message and the close request.
-const LRESULT kHandled = 0;
-
-static LRESULT OnCreate(HWND window)
-{
-    StartKeyController();
-    MixerHookDevice(window);
-    return 0;
-}
-
-static void OnDestroy(HWND window)
-{
-    StopKeyController();
-    MixerUnHookDevice(window);
-    PostQuitMessage(0);
-}
-
-static void OnVolumeChanged() { UpdateLed(100, 0, 0); }
-
-#else
-
-const LRESULT kHandled = 1;
-
-static bool s_shutDown;
-
-// Withdraws, unbinds and stops once: Windows sends WM_DESTROY to a window whose creation was
-// refused, Wine does not, so a refusal runs this itself.
-static void OnDestroy(HWND window)
-{
-    if (s_shutDown)
-        return;
-    s_shutDown = true;
-    UnregisterVolumeNotifications(window);
-    UnbindAudioBackEnd();
-    StopKeyController();
-    PostQuitMessage(0);
-}
-
-static LRESULT OnCreate(HWND window)
-{
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (GetVersionExA(&version) && version.dwMajorVersion > 5)
-        g_backEndMode = EndpointMode;
-    StartKeyController();
-    if (!BindAudioBackEnd() || !RegisterVolumeNotifications(window)) {
-        OnDestroy(window);
-        return -1;
-    }
-    return 0;
-}
-
-static void OnVolumeChanged() { RefreshLedLevel(); }
-
-#endif
+#include "lifecycle.h"
 
 LRESULT CALLBACK AgentWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    LRESULT result;
     switch (msg) {
     case WM_CREATE:
-        return OnCreate(window);
+        return AgentCreate(window);
     case WM_DESTROY:
-        OnDestroy(window);
+        AgentDestroy(window);
         return 0;
     case kVolumeChangedMsg:
-        OnVolumeChanged();
-        return kHandled;
+        AgentVolumeChanged();
+        return kAgentMessageHandled;
     case kCloseRequestMsg:
         DestroyWindow(window);
-        return kHandled;
-#ifndef LUMETTA_LEGACY
-    case kEndpointVolumeMsg:
-        // Answered by posting, so the library's thread is free at once and the slow EC
-        // traffic runs from our own queue.
-        PostMessageA(window, kVolumeChangedMsg, 0, 0);
-        return 1;
-    case kDefaultDeviceChangedMsg:
-        ForwardDefaultDeviceChanged();
-        return 0;
-    case kDeviceRemovedMsg:
-        ForwardDeviceRemoved();
-        return 0;
-#endif
+        return kAgentMessageHandled;
     }
+    if (AgentLibraryMessage(window, msg, &result))
+        return result;
     return DefWindowProcA(window, msg, wParam, lParam);
 }
 

@@ -1,4 +1,5 @@
-// Agent shell: the single-instance entry, the hidden window and its message table.
+// Agent shell: the single-instance entry, the hidden window and the routing of its messages to
+// the build's lifecycle (lifecycle.h).
 #pragma once
 #include <windows.h>
 

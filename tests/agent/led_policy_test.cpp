@@ -4,6 +4,7 @@
 #include "audio_backend.h"
 #include "led_channel.h"
 #include "led_policy.h"
+#include "led_update.h"
 
 static DWORD s_now;   // the tick count the policy sees
 const uint32_t kNoLevel = 9;   // the EC's LED level before any command

@@ -1,7 +1,8 @@
 // The legacy build's level rule and update, reading the mixer through the linked stand-in.
 #include "agent_harness.h"
 #include "led_channel.h"
-#include "led_policy.h"
+#include "led_update.h"
+#include "legacy.h"
 
 TEST(LegacyLevelTest, FifthOfTheRangeRoundedUp)
 {
@@ -49,7 +50,7 @@ TEST_F(LegacyUpdateTest, ReadsTheMixerAndSendsTheLevel)
         s->ledLevel = 9;
         g_keyControllerReady = c.ready;
         g_lastLedLevel = 0xFF;
-        EXPECT_EQ(c.level >= 0, UpdateLed(100, 0, 0)) << c.what;
+        EXPECT_EQ(c.level >= 0, UpdateLegacyLed()) << c.what;
         EXPECT_EQ(c.level < 0 ? 9u : (uint32_t)c.level, s->ledLevel) << c.what;
         EXPECT_EQ(c.level < 0 ? 0u : 1u, s->ledCommands) << c.what;
         EXPECT_EQ(c.ready ? 1 : 0, s->maxMinCalls) << c.what;
