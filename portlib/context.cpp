@@ -98,22 +98,21 @@ static BOOL device_open_attempt(void)
     return context_device != INVALID_HANDLE_VALUE;
 }
 
-static BOOL opened(void)
+/* Counts one more successful open; the opens' way of reporting success. */
+static BOOL count_open(void)
 {
     context_open_count++;
-    return 1;
+    return TRUE;
 }
 
-/* TRUE for the close that brings the count to 0. */
-static BOOL context_close(void)
+/* Takes one open back; the last one closes the device. The count must be above 0. */
+static void close_one_open(void)
 {
-    if (context_open_count == 0) return FALSE;
-    if (--context_open_count > 0) return FALSE;
+    if (--context_open_count > 0) return;
     if (context_device != INVALID_HANDLE_VALUE) {
         CloseHandle(context_device);
         context_device = INVALID_HANDLE_VALUE;
     }
-    return TRUE;
 }
 
 static void held_service_handles_close(void)
@@ -164,14 +163,14 @@ static BOOL service_update(BOOL auto_start, const char *driver_path)
     image_path[0] = 0;
     if (!string_append(image_path, &length, IMAGE_PATH_PREFIX) ||
         !string_append(image_path, &length, driver_path))
-        return 0;
+        return FALSE;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SERVICE_KEY_PATH, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
-        return 0;
+        return FALSE;
     RegSetValueExA(key, "ImagePath", 0, REG_SZ, (const BYTE *)image_path, length + 1);
     written = RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE *)&start,
                              sizeof(start)) == ERROR_SUCCESS;
     RegCloseKey(key);
-    return written ? 1 : 0;
+    return written;
 }
 
 static BOOL service_install(BOOL auto_start, LPCSTR driver_dir)
@@ -179,9 +178,9 @@ static BOOL service_install(BOOL auto_start, LPCSTR driver_dir)
     char driver_path[PATH_BUFFER_SIZE];
     SC_HANDLE manager, service;
 
-    if (!driver_path_build(driver_dir, driver_path)) return 0;
+    if (!driver_path_build(driver_dir, driver_path)) return FALSE;
     manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (!manager) return 0;
+    if (!manager) return FALSE;
 
     service = SCM_CALL(OpenServiceA, manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (service) {
@@ -196,11 +195,11 @@ static BOOL service_install(BOOL auto_start, LPCSTR driver_dir)
                              SERVICE_ERROR_NORMAL, driver_path, NULL, NULL, NULL, NULL, NULL);
     if (!service) {
         SCM_CALL(CloseServiceHandle, manager);
-        return 0;
+        return FALSE;
     }
     SCM_CALL(CloseServiceHandle, service);
     SCM_CALL(CloseServiceHandle, manager);
-    return 1;
+    return TRUE;
 }
 
 /* On success the handles stay in the context until the final Brannic_DeInitEx. */
@@ -212,21 +211,21 @@ static BOOL service_start(void)
     /* Handles left from an earlier start would leak once overwritten. */
     held_service_handles_close();
     held_manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (!held_manager) return 0;
+    if (!held_manager) return FALSE;
     held_service = SCM_CALL(OpenServiceA, held_manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (!held_service) {
         held_service_handles_close();
-        return 0;
+        return FALSE;
     }
     if (SCM_CALL(QueryServiceStatusEx, held_service, SC_STATUS_PROCESS_INFO, (BYTE *)&status,
                              sizeof(status), &needed)) {
-        if (status.dwCurrentState == SERVICE_RUNNING) return 1;
+        if (status.dwCurrentState == SERVICE_RUNNING) return TRUE;
         if (SCM_CALL(StartServiceA, held_service, 0, NULL) ||
             GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)
-            return 1;
+            return TRUE;
     }
     held_service_handles_close();
-    return 0;
+    return FALSE;
 }
 
 static BOOL service_remove(void)
@@ -235,16 +234,16 @@ static BOOL service_remove(void)
     BOOL deleted;
 
     manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (!manager) return 0;
+    if (!manager) return FALSE;
     service = SCM_CALL(OpenServiceA, manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (!service) {
         SCM_CALL(CloseServiceHandle, manager);
-        return 0;
+        return FALSE;
     }
     deleted = SCM_CALL(DeleteService, service);
     SCM_CALL(CloseServiceHandle, service);
     SCM_CALL(CloseServiceHandle, manager);
-    return deleted ? 1 : 0;
+    return deleted ? TRUE : FALSE;
 }
 
 /*
@@ -265,15 +264,15 @@ static BOOL wide_to_oem(LPCWSTR wide, char *narrow)
 /* A wide directory that could not be converted fails only where installation would use it. */
 static BOOL context_open_ex(BOOL install, BOOL auto_start, LPCSTR driver_dir, BOOL dir_usable)
 {
-    if (context_open_count > 0) return opened();
-    if (!platform_check()) return 0;
-    if (!context_nt_flag) return opened();
-    if (device_open_attempt()) return opened();
+    if (context_open_count > 0) return count_open();
+    if (!platform_check()) return FALSE;
+    if (!context_nt_flag) return count_open();
+    if (device_open_attempt()) return count_open();
 
-    if (install && (!dir_usable || !service_install(auto_start, driver_dir))) return 0;
-    if (!service_start()) return 0;
-    if (!device_open_attempt()) return 0;
-    return opened();
+    if (install && (!dir_usable || !service_install(auto_start, driver_dir))) return FALSE;
+    if (!service_start()) return FALSE;
+    if (!device_open_attempt()) return FALSE;
+    return count_open();
 }
 
 /* ---- Exports ---- */
@@ -287,21 +286,21 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 BOOL WINAPI Brannic_Init(void)
 {
-    if (context_open_count > 0) return opened();
-    if (!platform_check()) return 0;
-    if (!context_nt_flag) return opened();
+    if (context_open_count > 0) return count_open();
+    if (!platform_check()) return FALSE;
+    if (!context_nt_flag) return count_open();
 
     for (int attempt = 0; attempt < DEVICE_OPEN_ATTEMPTS; attempt++) {
-        if (device_open_attempt()) return opened();
+        if (device_open_attempt()) return count_open();
         Sleep(DEVICE_RETRY_PAUSE_MS);
     }
-    return 0;
+    return FALSE;
 }
 
 BOOL WINAPI Brannic_DeInit(void)
 {
-    context_close();
-    return 1;
+    if (context_open_count > 0) close_one_open();
+    return TRUE;
 }
 
 BOOL WINAPI Brannic_InitExA(BOOL installService, BOOL autoStart, LPCSTR driverDir)
@@ -319,13 +318,15 @@ BOOL WINAPI Brannic_InitExW(BOOL installService, BOOL autoStart, LPCWSTR driverD
     return context_open_ex(installService, autoStart, narrow, usable);
 }
 
+/* Only the close that ends the last open releases the service handles and may remove it. */
 BOOL WINAPI Brannic_DeInitEx(BOOL removeService)
 {
-    if (context_close()) {
-        held_service_handles_close();
-        if (removeService) service_remove();
-    }
-    return 1;
+    if (context_open_count == 0) return TRUE;
+    close_one_open();
+    if (context_open_count > 0) return TRUE;
+    held_service_handles_close();
+    if (removeService) service_remove();
+    return TRUE;
 }
 
 BOOL WINAPI Brannic_AddServiceA(BOOL autoStart, LPCSTR driverDir)
@@ -338,7 +339,7 @@ BOOL WINAPI Brannic_AddServiceW(BOOL autoStart, LPCWSTR driverDir)
     char narrow[PATH_BUFFER_SIZE];
 
     if (!driverDir) return Brannic_AddServiceA(autoStart, NULL);
-    if (!wide_to_oem(driverDir, narrow)) return 0;
+    if (!wide_to_oem(driverDir, narrow)) return FALSE;
     return Brannic_AddServiceA(autoStart, narrow);
 }
 

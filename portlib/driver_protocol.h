@@ -1,7 +1,7 @@
 /*
  * Requests between Brannic.dll and the port I/O driver: the device, the code rule, every
- * request code, and the packed little-endian records. Shared by the library, the stand-in
- * driver and the tests, so it is plain C.
+ * request code, and the layout of the records. Shared by the library, the stand-in driver
+ * and the tests, so it is plain C.
  */
 #ifndef DRIVER_PROTOCOL_H
 #define DRIVER_PROTOCOL_H
@@ -92,196 +92,71 @@ PROTOCOL_STATIC_ASSERT(PORTIO_DORVANE_DATA == 0x9C4024E0u, "Dorvane command and 
 PROTOCOL_STATIC_ASSERT(PORTIO_DORVANE_DATA_RESPONSE == 0x9C4024E4u, "Dorvane data with response");
 PROTOCOL_STATIC_ASSERT(PORTIO_DORVANE_DATA_ARRAY == 0x9C4024E8u, "Dorvane family end");
 
-/* ---- Records: packed, little-endian, zero-filled before use. ---- */
-#pragma pack(push, 1)
-
-typedef struct { uint32_t port; } portio_port_read;
-typedef struct { uint32_t port; uint8_t  value; } portio_port_write8;
-typedef struct { uint32_t port; uint16_t value; } portio_port_write16;
-typedef struct { uint32_t port; uint32_t value; } portio_port_write32;
-
-/* Single indexed register: ports, reserved, index, [value], reserved. */
-typedef struct { uint32_t index_port, data_port, reserved0; uint8_t  index; uint32_t reserved1; } portio_indexed_read8;
-typedef struct { uint32_t index_port, data_port, reserved0; uint16_t index; uint32_t reserved1; } portio_indexed_read16;
-typedef struct { uint32_t index_port, data_port, reserved0; uint32_t index; uint32_t reserved1; } portio_indexed_read32;
-typedef struct { uint32_t index_port, data_port, reserved0; uint8_t  index, value; uint32_t reserved1; } portio_indexed_write8;
-typedef struct { uint32_t index_port, data_port, reserved0; uint16_t index, value; uint32_t reserved1; } portio_indexed_write16;
-typedef struct { uint32_t index_port, data_port, reserved0; uint32_t index, value; uint32_t reserved1; } portio_indexed_write32;
-
-/* Array of indexed registers: this header, then count element records. */
-typedef struct { uint32_t index_port, data_port, reserved0, count, reserved1; } portio_indexed_array_header;
-typedef struct { uint8_t  index; uint32_t reserved; } portio_indexed_read_element8;
-typedef struct { uint16_t index; uint32_t reserved; } portio_indexed_read_element16;
-typedef struct { uint32_t index; uint32_t reserved; } portio_indexed_read_element32;
-typedef struct { uint8_t  index, value; uint32_t reserved; } portio_indexed_write_element8;
-typedef struct { uint16_t index, value; uint32_t reserved; } portio_indexed_write_element16;
-typedef struct { uint32_t index, value; uint32_t reserved; } portio_indexed_write_element32;
-
-/* EC commands on the default port pair, or on the pair the caller names. */
-typedef struct { uint8_t command, data; uint8_t reserved[16]; } portio_ec_command;
-typedef struct { uint32_t command_port, data_port; uint8_t command, data; uint8_t reserved[16]; } portio_ec_command_ports;
-
-/* Reply of EC, Dorvane set and Dorvane sending requests; status 0 means failure. */
-typedef struct { uint32_t status; } portio_ec_reply;
-typedef struct { uint32_t status; uint8_t response; } portio_ec_reply_response;
-
-/* Dorvane index-method configuration and sending records. */
-typedef struct { uint8_t port_type; } portio_dorvane_port_type;
-typedef struct { uint16_t address[4]; } portio_dorvane_io_address;
-typedef struct { uint8_t device[4]; } portio_dorvane_port_device;
-typedef struct { uint16_t address[4]; } portio_dorvane_ec_address;
-typedef struct { uint8_t command; } portio_dorvane_command;
-typedef struct { uint8_t command, data; } portio_dorvane_command_data;
-/* Followed by count data bytes. */
-typedef struct { uint8_t command; uint32_t count; } portio_dorvane_block_header;
-
-#pragma pack(pop)
-
-PROTOCOL_STATIC_ASSERT(sizeof(portio_port_read) == 4, "port read");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_port_write8) == 5, "port write byte");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_port_write16) == 6, "port write word");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_port_write32) == 8, "port write dword");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_read8) == 17, "indexed read byte");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_read16) == 18, "indexed read word");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_read32) == 20, "indexed read dword");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_write8) == 18, "indexed write byte");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_write16) == 20, "indexed write word");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_write32) == 24, "indexed write dword");
-PROTOCOL_STATIC_ASSERT(offsetof(portio_indexed_write8, index) == 12, "indexed index offset");
-PROTOCOL_STATIC_ASSERT(offsetof(portio_indexed_write8, value) == 13, "indexed value offset");
-PROTOCOL_STATIC_ASSERT(offsetof(portio_indexed_write32, reserved1) == 20, "indexed trailer offset");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_array_header) == 20, "indexed array header");
-PROTOCOL_STATIC_ASSERT(offsetof(portio_indexed_array_header, count) == 12, "indexed array count");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_read_element8) == 5, "read element byte");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_read_element16) == 6, "read element word");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_read_element32) == 8, "read element dword");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_write_element8) == 6, "write element byte");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_write_element16) == 8, "write element word");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_indexed_write_element32) == 12, "write element dword");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_ec_command) == 18, "EC command");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_ec_command_ports) == 26, "EC command with ports");
-PROTOCOL_STATIC_ASSERT(offsetof(portio_ec_command_ports, command) == 8, "EC command byte offset");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_ec_reply) == 4, "EC reply");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_ec_reply_response) == 5, "EC reply with response");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_dorvane_io_address) == 8, "Dorvane I/O addresses");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_dorvane_port_device) == 4, "Dorvane port devices");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_dorvane_ec_address) == 8, "Dorvane EC addresses");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_dorvane_command_data) == 2, "Dorvane command and data");
-PROTOCOL_STATIC_ASSERT(sizeof(portio_dorvane_block_header) == 5, "Dorvane block header");
-
 /*
- * Diagnostic requests of the stand-in driver, for tests only. Their functions lie outside
- * the library's families; the driver does not log them and no fault applies to them.
+ * ---- Records ----
+ * Every record is a byte array, little-endian and packed (a 32-bit field may start at an odd
+ * offset), zero-filled before its fields are stored, so reserved bytes go out as 0. The
+ * offsets and sizes below are the whole layout; portio_store_le and portio_load_le move the
+ * values. Widths of port, index and value fields are 1, 2 or 4 bytes.
  */
-#define PORTIO_DIAG_FUNCTION_BASE 3000u
-#define PORTIO_DIAG_GET_LOG    PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 0)  /* out: portio_diag_log */
-#define PORTIO_DIAG_RESET      PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 1)  /* clears log, counts, faults */
-#define PORTIO_DIAG_GET_COUNTS PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 2)  /* out: portio_diag_counts */
-#define PORTIO_DIAG_SET_FAULT  PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 3)  /* in: portio_diag_fault */
-#define PORTIO_DIAG_PEEK       PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 4)  /* in: portio_diag_cell, out: uint32_t */
-#define PORTIO_DIAG_POKE       PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 5)  /* in: portio_diag_cell */
 
-#define PORTIO_DIAG_LOG_ENTRIES 64
-#define PORTIO_DIAG_LOG_INPUT_BYTES 128
+/* Single port: the port (32 bits) at 0; a write's value after it. Reads answer width bytes. */
+#define PORTIO_PORT_VALUE 4
+#define PORTIO_PORT_RECORD_SIZE(width, write) (4u + ((write) ? (width) : 0u))
 
-/* What the next request of the library's families (not a diagnostic one) meets. */
-enum portio_diag_fault_kind {
-    PORTIO_FAULT_NONE = 0,
-    PORTIO_FAULT_FAIL = 1,          /* the request fails (DeviceIoControl returns FALSE) */
-    PORTIO_FAULT_STATUS = 2,        /* succeeds with status double word = value */
-    PORTIO_FAULT_SHORT_FILL = 3,    /* succeeds, but fills only the first value output bytes */
-    PORTIO_FAULT_HOLD = 4           /* the driver holds the request for value ms, then answers */
-};
+/* Indexed registers: index port (32 bits) at 0, data port (32 bits) at 4, 4 reserved bytes.
+ * A single register follows with one element: the index, a write's value, 4 reserved bytes.
+ * A list puts the count (32 bits) and 4 reserved bytes before its elements. Reads answer
+ * width bytes per register. */
+#define PORTIO_INDEXED_INDEX_PORT 0
+#define PORTIO_INDEXED_DATA_PORT 4
+#define PORTIO_INDEXED_SINGLE_HEADER 12
+#define PORTIO_INDEXED_LIST_COUNT 12
+#define PORTIO_INDEXED_LIST_HEADER 20
+#define PORTIO_INDEXED_ELEMENT_SIZE(width, write) ((width) * ((write) ? 2u : 1u) + 4u)
+#define PORTIO_INDEXED_SINGLE_SIZE(width, write) \
+    (PORTIO_INDEXED_SINGLE_HEADER + PORTIO_INDEXED_ELEMENT_SIZE(width, write))
+#define PORTIO_INDEXED_SINGLE_MAX PORTIO_INDEXED_SINGLE_SIZE(4u, 1)
 
-/* Simulated machine cells for peek and poke. */
-enum portio_diag_space {
-    PORTIO_SPACE_PORT = 0,          /* address = port; byte-wide */
-    PORTIO_SPACE_INDEXED = 1,       /* address = register index behind key (index port) */
-    PORTIO_SPACE_EC_RAM = 2,        /* key = command port, 0 = default pair; address = EC RAM byte */
-    PORTIO_SPACE_DORVANE_EC_RAM = 3 /* address = EC RAM byte behind the Dorvane index method */
-};
+/* EC command: command byte at 0, data byte at 1, 16 reserved bytes. On a named port pair the
+ * command port (32 bits) and the data port (32 bits) come first. */
+#define PORTIO_EC_COMMAND_SIZE 18
+#define PORTIO_EC_PORTS_COMMAND_PORT 0
+#define PORTIO_EC_PORTS_DATA_PORT 4
+#define PORTIO_EC_PORTS_PREFIX 8
+#define PORTIO_EC_PORTS_COMMAND_SIZE (PORTIO_EC_PORTS_PREFIX + PORTIO_EC_COMMAND_SIZE)
 
-#pragma pack(push, 1)
-typedef struct {
-    uint32_t kind;      /* enum portio_diag_fault_kind */
-    uint32_t value;
-    uint32_t count;     /* how many following requests it applies to; 0xFFFFFFFF: until reset */
-} portio_diag_fault;
+/* EC reply of the EC requests and the Dorvane set and sending requests: the status double
+ * word at 0 (0 means failure), and in the 5-byte form the response byte at 4. */
+#define PORTIO_EC_REPLY_SIZE 4
+#define PORTIO_EC_REPLY_RESPONSE 4
+#define PORTIO_EC_REPLY_RESPONSE_SIZE 5
 
-typedef struct {
-    uint32_t space;     /* enum portio_diag_space */
-    uint32_t key;
-    uint32_t address;
-    uint32_t value;
-} portio_diag_cell;
+/* Dorvane configuration: the port type (1 byte); four 16-bit I/O or EC addresses at 0, 2, 4
+ * and 6; four port device bytes at 0 to 3. Sending: the command byte; command and data byte;
+ * or a data block: command at 0, the 32-bit count at 1, count data bytes from 5. */
+#define PORTIO_DORVANE_PORT_TYPE_SIZE 1
+#define PORTIO_DORVANE_ADDRESSES_SIZE 8
+#define PORTIO_DORVANE_DEVICES_SIZE 4
+#define PORTIO_DORVANE_COMMAND_SIZE 1
+#define PORTIO_DORVANE_COMMAND_DATA_SIZE 2
+#define PORTIO_DORVANE_BLOCK_COUNT 1
+#define PORTIO_DORVANE_BLOCK_HEADER 5
 
-typedef struct {
-    uint32_t opens;
-    uint32_t closes;
-    uint32_t requests;  /* requests of the library's families received since the reset */
-} portio_diag_counts;
-
-typedef struct {
-    uint32_t code;
-    uint32_t input_length;
-    uint32_t output_length;
-    uint32_t process_id;
-    uint8_t  input[PORTIO_DIAG_LOG_INPUT_BYTES]; /* first bytes of the input */
-} portio_diag_log_entry;
-
-typedef struct {
-    uint32_t total;     /* requests logged since the reset; the last entries are kept */
-    uint32_t kept;
-    portio_diag_log_entry entry[PORTIO_DIAG_LOG_ENTRIES]; /* oldest first */
-} portio_diag_log;
-#pragma pack(pop)
-
-/*
- * Added for the stand-in driver's simulated machine (see standins/tamsk/tamsk.c).
- * - Ports: 64 KiB of bytes; words and double words span consecutive ports, little-endian.
- * - Indexed registers: keyed by (index port, register index); a write of width W stores the
- *   value zero-extended, a read returns its low W bytes; separate from the port space.
- * - ECs: one per command port, 256 bytes of RAM and an address pointer (0 at start); the
- *   Dorvane index method has an EC of its own. Commands, data bytes d[0..n-1]:
- *     0x80 read:   if n > 0, pointer = d[0]; response = RAM[pointer]
- *     0x81 write:  each d[i] stored at RAM[pointer++]; response = last byte stored
- *     0x82 select: if n > 0, pointer = d[n-1]; response = RAM[pointer]
- *     other:       no change; response = command ^ 0xFF
- *   The status double word of every answered EC, Dorvane set or sending request is 1.
- * - Dorvane configuration: all zero at start; a get returns what the last set stored.
- *   0x9C4024E4 takes input length 2 (command, data) or 5 + count (data block, count > 0).
- * - Any other length is refused (STATUS_INVALID_PARAMETER, ERROR_INVALID_PARAMETER), as
- *   are ports above 0xFFFF and a named EC command port of 0. Room: 1024 registers, 16 ECs.
- * - Every family request, valid or not, is logged, counted and takes the pending fault.
- *   A fault's count of 0 means 1. FAIL answers STATUS_IO_DEVICE_ERROR (ERROR_IO_DEVICE)
- *   without carrying out the request; STATUS carries it out and replaces the status double
- *   word of requests that have one; SHORT_FILL returns only the first value bytes; HOLD waits
- *   value ms (at most 60 000), then answers normally. Under Wine, which hands the driver one
- *   request at a time, every other request (diagnostic ones too) waits behind a hold.
- * - Opens are counted before CreateFile returns; under Wine a close reaches the driver only
- *   after CloseHandle has returned.
- */
-#define PORTIO_DIAG_RESET_MACHINE PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 6) /* machine back to its start */
-
-#define PORTIO_EC_DEFAULT_COMMAND_PORT 0x66u
-#define PORTIO_EC_DEFAULT_DATA_PORT    0x62u
-#define PORTIO_EC_STATUS_OK            1u
-#define PORTIO_EC_CMD_READ             0x80u
-#define PORTIO_EC_CMD_WRITE            0x81u
-#define PORTIO_EC_CMD_SELECT           0x82u
-
-/* What unwritten cells of the simulated machine read. */
-static inline uint8_t portio_unwritten_port(uint32_t port)
+/* Stores the low width bytes of value at to, little-endian. */
+static inline void portio_store_le(uint8_t *to, uint32_t value, unsigned width)
 {
-    return (uint8_t)((port & 0xFFu) ^ ((port >> 8) & 0xFFu) ^ 0x5Au);
+    unsigned i;
+    for (i = 0; i < width; i++) to[i] = (uint8_t)(value >> (8 * i));
 }
-static inline uint32_t portio_unwritten_register(uint32_t index_port, uint32_t index)
+
+/* The width-byte little-endian value at from. */
+static inline uint32_t portio_load_le(const uint8_t *from, unsigned width)
 {
-    return (index ^ 0xA5A5A5A5u) + index_port;
-}
-static inline uint8_t portio_unwritten_ec_ram(uint32_t address)
-{
-    return (uint8_t)(address ^ 0xC3u);
+    uint32_t value = 0;
+    unsigned i;
+    for (i = 0; i < width; i++) value |= (uint32_t)from[i] << (8 * i);
+    return value;
 }
 
 #endif /* DRIVER_PROTOCOL_H */

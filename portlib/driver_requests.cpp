@@ -16,22 +16,3 @@ BOOL driver_request(DWORD code, const void *input, DWORD input_length,
     return DeviceIoControl(context_device, code, (void *)input, input_length,
                            output, output_length, &returned, NULL);
 }
-
-/*
- * Without the C runtime the compiler's own calls for block fills and copies land here.
- * The build turns off loop-to-call rewriting so these loops stay loops.
- */
-extern "C" void *memset(void *block, int value, size_t size)
-{
-    uint8_t *p = (uint8_t *)block;
-    while (size--) *p++ = (uint8_t)value;
-    return block;
-}
-
-extern "C" void *memcpy(void *to, const void *from, size_t size)
-{
-    uint8_t *d = (uint8_t *)to;
-    const uint8_t *s = (const uint8_t *)from;
-    while (size--) *d++ = *s++;
-    return to;
-}

@@ -13,16 +13,9 @@ BOOL driver_guard(void);
 BOOL driver_request(DWORD code, const void *input, DWORD input_length,
                     void *output, DWORD output_length);
 
-/* The library links no C runtime: these resolve to its own memset and memcpy. */
+/* The library links no C runtime: these resolve to its own memset and memcpy (no_runtime.cpp). */
 static inline void zero_bytes(void *block, size_t size) { __builtin_memset(block, 0, size); }
 static inline void copy_bytes(void *to, const void *from, size_t size) { __builtin_memcpy(to, from, size); }
-
-/* Little-endian store of the low width bytes of value. */
-static inline void store_le(uint8_t *to, uint32_t value, DWORD width)
-{
-    for (DWORD i = 0; i < width; i++)
-        to[i] = (uint8_t)(value >> (8 * i));
-}
 
 /* Element i of a caller's array of width-byte unsigned values. */
 static inline uint32_t load_element(const void *array, DWORD i, DWORD width)
@@ -30,6 +23,14 @@ static inline uint32_t load_element(const void *array, DWORD i, DWORD width)
     if (width == 1) return ((const uint8_t *)array)[i];
     if (width == 2) return ((const uint16_t *)array)[i];
     return ((const uint32_t *)array)[i];
+}
+
+/* Stores the low width bytes of value as a width-byte unsigned value at to. */
+static inline void store_value(void *to, uint32_t value, DWORD width)
+{
+    if (width == 1) *(uint8_t *)to = (uint8_t)value;
+    else if (width == 2) *(uint16_t *)to = (uint16_t)value;
+    else *(uint32_t *)to = value;
 }
 
 /* Record sizes are computed in 64 bits; the driver contract carries 32-bit lengths. */

@@ -9,66 +9,81 @@
 #include "ec_command.h"
 
 /* The reply is preset to zero, so a reply the driver fills short reads as status 0. */
-DWORD ec_reply_request(DWORD code, const void *record, DWORD size, BYTE *response,
-                       BOOL with_response)
+DWORD ec_request(DWORD code, const uint8_t *record, DWORD size)
 {
-    portio_ec_reply_response reply;
+    uint8_t reply[PORTIO_EC_REPLY_SIZE];
 
-    zero_bytes(&reply, sizeof(reply));
-    if (!driver_request(code, record, size, &reply,
-                        with_response ? sizeof(portio_ec_reply_response) : sizeof(portio_ec_reply)))
-        return 0;
-    if (with_response && response && reply.status) *response = reply.response;
-    return reply.status;
+    zero_bytes(reply, sizeof(reply));
+    if (!driver_request(code, record, size, reply, sizeof(reply))) return 0;
+    return portio_load_le(reply, 4);
 }
 
-static DWORD ec_command_default(DWORD code, DWORD command, DWORD data, BYTE *response,
-                                BOOL with_response)
+DWORD ec_request_with_response(DWORD code, const uint8_t *record, DWORD size, BYTE *response)
 {
-    portio_ec_command record;
+    uint8_t reply[PORTIO_EC_REPLY_RESPONSE_SIZE];
+    DWORD status;
 
-    if (!driver_guard()) return 0;
-    zero_bytes(&record, sizeof(record));
-    record.command = (uint8_t)command;
-    record.data = (uint8_t)data;
-    return ec_reply_request(code, &record, sizeof(record), response, with_response);
+    zero_bytes(reply, sizeof(reply));
+    if (!driver_request(code, record, size, reply, sizeof(reply))) return 0;
+    status = portio_load_le(reply, 4);
+    if (status && response) *response = reply[PORTIO_EC_REPLY_RESPONSE];
+    return status;
 }
 
-static DWORD ec_command_ports(DWORD code, DWORD command_port, DWORD data_port, DWORD command,
-                              DWORD data, BYTE *response, BOOL with_response)
+/* The command record: command and data byte, then reserved bytes. */
+static void command_record(uint8_t *record, DWORD command, DWORD data)
 {
-    portio_ec_command_ports record;
+    zero_bytes(record, PORTIO_EC_COMMAND_SIZE);
+    record[0] = (uint8_t)command;
+    record[1] = (uint8_t)data;
+}
 
-    if (!driver_guard()) return 0;
-    zero_bytes(&record, sizeof(record));
-    record.command_port = command_port;
-    record.data_port = data_port;
-    record.command = (uint8_t)command;
-    record.data = (uint8_t)data;
-    return ec_reply_request(code, &record, sizeof(record), response, with_response);
+/* The same, after the named command and data ports. */
+static void ports_command_record(uint8_t *record, DWORD command_port, DWORD data_port,
+                                 DWORD command, DWORD data)
+{
+    zero_bytes(record, PORTIO_EC_PORTS_COMMAND_SIZE);
+    portio_store_le(record + PORTIO_EC_PORTS_COMMAND_PORT, command_port, 4);
+    portio_store_le(record + PORTIO_EC_PORTS_DATA_PORT, data_port, 4);
+    command_record(record + PORTIO_EC_PORTS_PREFIX, command, data);
 }
 
 DWORD WINAPI Brannic_SendECCommand(DWORD command, DWORD data)
 {
-    return ec_command_default(PORTIO_EC_COMMAND, command, data, NULL, FALSE);
+    uint8_t record[PORTIO_EC_COMMAND_SIZE];
+
+    if (!driver_guard()) return 0;
+    command_record(record, command, data);
+    return ec_request(PORTIO_EC_COMMAND, record, sizeof(record));
 }
 
 DWORD WINAPI Brannic_SendECCommandWithResponse(DWORD command, DWORD data, BYTE *response)
 {
-    return ec_command_default(PORTIO_EC_COMMAND_RESPONSE, command, data, response, TRUE);
+    uint8_t record[PORTIO_EC_COMMAND_SIZE];
+
+    if (!driver_guard()) return 0;
+    command_record(record, command, data);
+    return ec_request_with_response(PORTIO_EC_COMMAND_RESPONSE, record, sizeof(record), response);
 }
 
 DWORD WINAPI Brannic_SendSpecifiedPortECCommand(DWORD commandPort, DWORD dataPort,
                                                 DWORD command, DWORD data)
 {
-    return ec_command_ports(PORTIO_EC_COMMAND_PORTS, commandPort, dataPort, command, data,
-                            NULL, FALSE);
+    uint8_t record[PORTIO_EC_PORTS_COMMAND_SIZE];
+
+    if (!driver_guard()) return 0;
+    ports_command_record(record, commandPort, dataPort, command, data);
+    return ec_request(PORTIO_EC_COMMAND_PORTS, record, sizeof(record));
 }
 
 DWORD WINAPI Brannic_SendSpecifiedPortECCommandWithResponse(DWORD commandPort, DWORD dataPort,
                                                             DWORD command, DWORD data,
                                                             BYTE *response)
 {
-    return ec_command_ports(PORTIO_EC_COMMAND_PORTS_RESPONSE, commandPort, dataPort, command,
-                            data, response, TRUE);
+    uint8_t record[PORTIO_EC_PORTS_COMMAND_SIZE];
+
+    if (!driver_guard()) return 0;
+    ports_command_record(record, commandPort, dataPort, command, data);
+    return ec_request_with_response(PORTIO_EC_COMMAND_PORTS_RESPONSE, record, sizeof(record),
+                                    response);
 }

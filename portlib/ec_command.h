@@ -3,13 +3,14 @@
 #define PORTLIB_EC_COMMAND_H
 
 #include <windows.h>
+#include <stdint.h>
 
-/*
- * Sends one request whose output is the 4-byte EC reply, or the 5-byte form when
- * with_response is set. Returns the status double word, 0 when the request failed; on a
- * nonzero status the response byte is stored at response when that is not null.
- */
-DWORD ec_reply_request(DWORD code, const void *record, DWORD size, BYTE *response,
-                       BOOL with_response);
+/* Sends a record whose answer is the 4-byte EC reply; the status double word, 0 when the
+ * request failed (a reply the driver fills short reads as status 0). */
+DWORD ec_request(DWORD code, const uint8_t *record, DWORD size);
+
+/* As ec_request with the 5-byte reply; on a nonzero status the response byte is stored at
+ * response when that is not null. */
+DWORD ec_request_with_response(DWORD code, const uint8_t *record, DWORD size, BYTE *response);
 
 #endif

@@ -7,130 +7,183 @@
 #include "Brannic.h"
 #include "driver_requests.h"
 
-#define SINGLE_HEADER_SIZE 12   /* index port, data port, reserved */
-#define ARRAY_HEADER_SIZE 20    /* index port, data port, reserved, count, reserved */
-#define RESERVED_TAIL_SIZE 4
-
-static_assert(sizeof(portio_indexed_array_header) == ARRAY_HEADER_SIZE, "array header");
-static_assert(sizeof(portio_indexed_write32) == SINGLE_HEADER_SIZE + 8 + RESERVED_TAIL_SIZE,
-              "largest single record");
-
-/* value is a pointer for reads (output) and the value itself for writes. */
-static BOOL indexed_single(DWORD code, DWORD index_port, DWORD data_port, DWORD index,
-                           BOOL write, DWORD value, void *output, DWORD width)
+/* The ports at the head of every indexed record, the reserved bytes after them left 0. */
+static void store_ports(uint8_t *record, DWORD index_port, DWORD data_port)
 {
-    uint8_t record[sizeof(portio_indexed_write32)];
-    DWORD size = SINGLE_HEADER_SIZE + width * (write ? 2 : 1) + RESERVED_TAIL_SIZE;
-
-    if (!write && !output) return 0;
-    if (!driver_guard()) return 0;
-
-    zero_bytes(record, sizeof(record));
-    store_le(record, index_port, 4);
-    store_le(record + 4, data_port, 4);
-    store_le(record + SINGLE_HEADER_SIZE, index, width);
-    if (write) store_le(record + SINGLE_HEADER_SIZE + width, value, width);
-    return driver_request(code, record, size, output, write ? 0 : width);
+    portio_store_le(record + PORTIO_INDEXED_INDEX_PORT, index_port, 4);
+    portio_store_le(record + PORTIO_INDEXED_DATA_PORT, data_port, 4);
 }
 
-static BOOL indexed_array(DWORD code, DWORD index_port, DWORD data_port, DWORD count,
-                          const void *indices, const void *values, BOOL write, DWORD width)
+/* A single register: the ports, the index and, for a write, the value. Returns its size. */
+static DWORD single_record(uint8_t *record, DWORD index_port, DWORD data_port, DWORD index,
+                           DWORD width)
 {
-    DWORD element_size = width * (write ? 2 : 1) + RESERVED_TAIL_SIZE;
-    uint64_t size = ARRAY_HEADER_SIZE + (uint64_t)count * element_size;
+    zero_bytes(record, PORTIO_INDEXED_SINGLE_MAX);
+    store_ports(record, index_port, data_port);
+    portio_store_le(record + PORTIO_INDEXED_SINGLE_HEADER, index, width);
+    return PORTIO_INDEXED_SINGLE_SIZE(width, FALSE);
+}
+
+static DWORD single_write_record(uint8_t *record, DWORD index_port, DWORD data_port, DWORD index,
+                                 DWORD value, DWORD width)
+{
+    single_record(record, index_port, data_port, index, width);
+    portio_store_le(record + PORTIO_INDEXED_SINGLE_HEADER + width, value, width);
+    return PORTIO_INDEXED_SINGLE_SIZE(width, TRUE);
+}
+
+/* The driver reads the register straight into the caller's storage. */
+static BOOL read_single(DWORD code, DWORD index_port, DWORD data_port, DWORD index, void *value,
+                        DWORD width)
+{
+    uint8_t record[PORTIO_INDEXED_SINGLE_MAX];
+    DWORD size;
+
+    if (!value) return FALSE;
+    if (!driver_guard()) return FALSE;
+    size = single_record(record, index_port, data_port, index, width);
+    return driver_request(code, record, size, value, width);
+}
+
+static BOOL write_single(DWORD code, DWORD index_port, DWORD data_port, DWORD index, DWORD value,
+                         DWORD width)
+{
+    uint8_t record[PORTIO_INDEXED_SINGLE_MAX];
+    DWORD size;
+
+    if (!driver_guard()) return FALSE;
+    size = single_write_record(record, index_port, data_port, index, value, width);
+    return driver_request(code, record, size, NULL, 0);
+}
+
+/*
+ * A list of registers in one heap block: the ports and the count, then an element per
+ * register with its index and, for writes, its value. Null when the size does not fit 32 bits
+ * or the heap has no room; *size gets the record's size.
+ */
+static uint8_t *list_record(DWORD index_port, DWORD data_port, DWORD count, const void *indices,
+                            const void *values, DWORD width, DWORD *size)
+{
+    BOOL write = values != NULL;
+    DWORD element_size = PORTIO_INDEXED_ELEMENT_SIZE(width, write);
+    uint64_t total = PORTIO_INDEXED_LIST_HEADER + (uint64_t)count * element_size;
     uint8_t *block, *element;
+
+    if (!size_fits_32(total)) return NULL;
+    block = (uint8_t *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (SIZE_T)total);
+    if (!block) return NULL;
+    store_ports(block, index_port, data_port);
+    portio_store_le(block + PORTIO_INDEXED_LIST_COUNT, count, 4);
+    element = block + PORTIO_INDEXED_LIST_HEADER;
+    for (DWORD i = 0; i < count; i++, element += element_size) {
+        portio_store_le(element, load_element(indices, i, width), width);
+        if (write) portio_store_le(element + width, load_element(values, i, width), width);
+    }
+    *size = (DWORD)total;
+    return block;
+}
+
+/* The driver reads the registers straight into the caller's array. */
+static BOOL read_list(DWORD code, DWORD index_port, DWORD data_port, DWORD count,
+                      const void *indices, void *values, DWORD width)
+{
+    uint8_t *record;
+    DWORD size;
     BOOL result;
 
-    if (count == 0 || !indices || !values) return 0;
-    if (!driver_guard()) return 0;
-    if (!size_fits_32(size)) return 0;
+    if (count == 0 || !indices || !values) return FALSE;
+    if (!driver_guard()) return FALSE;
+    record = list_record(index_port, data_port, count, indices, NULL, width, &size);
+    if (!record) return FALSE;
+    result = driver_request(code, record, size, values, count * width);
+    HeapFree(GetProcessHeap(), 0, record);
+    return result;
+}
 
-    block = (uint8_t *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (SIZE_T)size);
-    if (!block) return 0;
-    store_le(block, index_port, 4);
-    store_le(block + 4, data_port, 4);
-    store_le(block + 12, count, 4);
-    element = block + ARRAY_HEADER_SIZE;
-    for (DWORD i = 0; i < count; i++, element += element_size) {
-        store_le(element, load_element(indices, i, width), width);
-        if (write) store_le(element + width, load_element(values, i, width), width);
-    }
+static BOOL write_list(DWORD code, DWORD index_port, DWORD data_port, DWORD count,
+                       const void *indices, const void *values, DWORD width)
+{
+    uint8_t *record;
+    DWORD size;
+    BOOL result;
 
-    /* Reads hand the caller's array to the driver as the output buffer. */
-    result = driver_request(code, block, (DWORD)size, write ? NULL : (void *)values,
-                            write ? 0 : count * width);
-    HeapFree(GetProcessHeap(), 0, block);
+    if (count == 0 || !indices || !values) return FALSE;
+    if (!driver_guard()) return FALSE;
+    record = list_record(index_port, data_port, count, indices, values, width, &size);
+    if (!record) return FALSE;
+    result = driver_request(code, record, size, NULL, 0);
+    HeapFree(GetProcessHeap(), 0, record);
     return result;
 }
 
 BOOL WINAPI Brannic_ReadIndexedByte(DWORD indexPort, DWORD dataPort, DWORD index, BYTE *value)
 {
-    return indexed_single(PORTIO_READ_INDEXED_BYTE, indexPort, dataPort, index, FALSE, 0, value, 1);
+    return read_single(PORTIO_READ_INDEXED_BYTE, indexPort, dataPort, index, value, 1);
 }
 
 BOOL WINAPI Brannic_ReadIndexedWord(DWORD indexPort, DWORD dataPort, DWORD index, WORD *value)
 {
-    return indexed_single(PORTIO_READ_INDEXED_WORD, indexPort, dataPort, index, FALSE, 0, value, 2);
+    return read_single(PORTIO_READ_INDEXED_WORD, indexPort, dataPort, index, value, 2);
 }
 
 BOOL WINAPI Brannic_ReadIndexedDWord(DWORD indexPort, DWORD dataPort, DWORD index, DWORD *value)
 {
-    return indexed_single(PORTIO_READ_INDEXED_DWORD, indexPort, dataPort, index, FALSE, 0, value, 4);
+    return read_single(PORTIO_READ_INDEXED_DWORD, indexPort, dataPort, index, value, 4);
 }
 
 BOOL WINAPI Brannic_WriteIndexedByte(DWORD indexPort, DWORD dataPort, DWORD index, DWORD value)
 {
-    return indexed_single(PORTIO_WRITE_INDEXED_BYTE, indexPort, dataPort, index, TRUE, value, NULL, 1);
+    return write_single(PORTIO_WRITE_INDEXED_BYTE, indexPort, dataPort, index, value, 1);
 }
 
 BOOL WINAPI Brannic_WriteIndexedWord(DWORD indexPort, DWORD dataPort, DWORD index, DWORD value)
 {
-    return indexed_single(PORTIO_WRITE_INDEXED_WORD, indexPort, dataPort, index, TRUE, value, NULL, 2);
+    return write_single(PORTIO_WRITE_INDEXED_WORD, indexPort, dataPort, index, value, 2);
 }
 
 BOOL WINAPI Brannic_WriteIndexedDWord(DWORD indexPort, DWORD dataPort, DWORD index, DWORD value)
 {
-    return indexed_single(PORTIO_WRITE_INDEXED_DWORD, indexPort, dataPort, index, TRUE, value, NULL, 4);
+    return write_single(PORTIO_WRITE_INDEXED_DWORD, indexPort, dataPort, index, value, 4);
 }
 
 BOOL WINAPI Brannic_ReadIndexedByteArray(DWORD indexPort, DWORD dataPort, DWORD count,
                                          const BYTE *indices, BYTE *values)
 {
-    return indexed_array(PORTIO_READ_INDEXED_BYTE_ARRAY, indexPort, dataPort, count,
-                         indices, values, FALSE, 1);
+    return read_list(PORTIO_READ_INDEXED_BYTE_ARRAY, indexPort, dataPort, count,
+                         indices, values, 1);
 }
 
 BOOL WINAPI Brannic_ReadIndexedWordArray(DWORD indexPort, DWORD dataPort, DWORD count,
                                          const WORD *indices, WORD *values)
 {
-    return indexed_array(PORTIO_READ_INDEXED_WORD_ARRAY, indexPort, dataPort, count,
-                         indices, values, FALSE, 2);
+    return read_list(PORTIO_READ_INDEXED_WORD_ARRAY, indexPort, dataPort, count,
+                         indices, values, 2);
 }
 
 BOOL WINAPI Brannic_ReadIndexedDWordArray(DWORD indexPort, DWORD dataPort, DWORD count,
                                           const DWORD *indices, DWORD *values)
 {
-    return indexed_array(PORTIO_READ_INDEXED_DWORD_ARRAY, indexPort, dataPort, count,
-                         indices, values, FALSE, 4);
+    return read_list(PORTIO_READ_INDEXED_DWORD_ARRAY, indexPort, dataPort, count,
+                         indices, values, 4);
 }
 
 BOOL WINAPI Brannic_WriteIndexedByteArray(DWORD indexPort, DWORD dataPort, DWORD count,
                                           const BYTE *indices, const BYTE *values)
 {
-    return indexed_array(PORTIO_WRITE_INDEXED_BYTE_ARRAY, indexPort, dataPort, count,
-                         indices, values, TRUE, 1);
+    return write_list(PORTIO_WRITE_INDEXED_BYTE_ARRAY, indexPort, dataPort, count,
+                         indices, values, 1);
 }
 
 BOOL WINAPI Brannic_WriteIndexedWordArray(DWORD indexPort, DWORD dataPort, DWORD count,
                                           const WORD *indices, const WORD *values)
 {
-    return indexed_array(PORTIO_WRITE_INDEXED_WORD_ARRAY, indexPort, dataPort, count,
-                         indices, values, TRUE, 2);
+    return write_list(PORTIO_WRITE_INDEXED_WORD_ARRAY, indexPort, dataPort, count,
+                         indices, values, 2);
 }
 
 BOOL WINAPI Brannic_WriteIndexedDWordArray(DWORD indexPort, DWORD dataPort, DWORD count,
                                            const DWORD *indices, const DWORD *values)
 {
-    return indexed_array(PORTIO_WRITE_INDEXED_DWORD_ARRAY, indexPort, dataPort, count,
-                         indices, values, TRUE, 4);
+    return write_list(PORTIO_WRITE_INDEXED_DWORD_ARRAY, indexPort, dataPort, count,
+                         indices, values, 4);
 }

@@ -36,48 +36,44 @@ static void port_instruction_out(uint16_t port, uint32_t value, DWORD width)
         __asm__ __volatile__("outl %k0, %w1" : : "a"(value), "Nd"(port));
 }
 
-static void value_store(void *to, uint32_t value, DWORD width)
-{
-    if (width == 1) *(uint8_t *)to = (uint8_t)value;
-    else if (width == 2) *(uint16_t *)to = (uint16_t)value;
-    else *(uint32_t *)to = value;
-}
-
+/* Reads go to a preset-to-zero buffer first: bytes the driver leaves unfilled read as 0, and
+ * the caller's storage is written only on success. */
 static BOOL port_read(DWORD code, DWORD port, void *value, DWORD width)
 {
-    portio_port_read record;
+    uint8_t record[PORTIO_PORT_RECORD_SIZE(4, FALSE)];
     uint8_t output[4];
 
-    if (context_open_count == 0) return 0;
-    if (!value) return 0;
+    if (context_open_count == 0) return FALSE;
+    if (!value) return FALSE;
     if (!context_nt_flag) {
-        value_store(value, port_instruction_in((uint16_t)port, width), width);
-        return 1;
+        store_value(value, port_instruction_in((uint16_t)port, width), width);
+        return TRUE;
     }
 
-    zero_bytes(&record, sizeof(record));
-    record.port = (uint16_t)port;
+    zero_bytes(record, sizeof(record));
+    portio_store_le(record, (uint16_t)port, 4);
     zero_bytes(output, sizeof(output));
-    if (!driver_request(code, &record, sizeof(record), output, width)) return 0;
-    copy_bytes(value, output, width);
-    return 1;
+    if (!driver_request(code, record, sizeof(record), output, width)) return FALSE;
+    store_value(value, portio_load_le(output, width), width);
+    return TRUE;
 }
 
 static BOOL port_write(DWORD code, DWORD port, DWORD value, void *written, DWORD width)
 {
-    uint8_t record[sizeof(portio_port_write32)];
+    uint8_t record[PORTIO_PORT_RECORD_SIZE(4, TRUE)];
 
-    if (context_open_count == 0) return 0;
+    if (context_open_count == 0) return FALSE;
     if (!context_nt_flag) {
         port_instruction_out((uint16_t)port, value, width);
     } else {
         zero_bytes(record, sizeof(record));
-        store_le(record, (uint16_t)port, 4);
-        store_le(record + 4, value, width);
-        if (!driver_request(code, record, 4 + width, NULL, 0)) return 0;
+        portio_store_le(record, (uint16_t)port, 4);
+        portio_store_le(record + PORTIO_PORT_VALUE, value, width);
+        if (!driver_request(code, record, PORTIO_PORT_RECORD_SIZE(width, TRUE), NULL, 0))
+            return FALSE;
     }
-    if (written) value_store(written, value, width);
-    return 1;
+    if (written) store_value(written, value, width);
+    return TRUE;
 }
 
 BOOL WINAPI Brannic_InputByteValue(DWORD port, BYTE *value)

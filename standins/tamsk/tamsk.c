@@ -1,6 +1,6 @@
 /*
  * Tamsk.sys stand-in: a kernel-mode driver that answers the port I/O library's requests over
- * a simulated machine, logs them, and obeys the diagnostic requests of driver_protocol.h.
+ * a simulated machine, logs them, and obeys the diagnostic requests of tamsk_diag.h.
  *
  * Simulated machine (nothing touches real hardware):
  * - Port space: 65536 bytes; a word or double word covers consecutive ports, little-endian,
@@ -28,10 +28,10 @@
  * Lengths must be exactly those of the records; anything else fails with
  * STATUS_INVALID_PARAMETER and changes nothing. The register table holds MAX_REGISTERS
  * registers and there are at most MAX_ECS ECs; a write beyond them fails with
- * STATUS_INSUFFICIENT_RESOURCES. Faults and the log: see the end of driver_protocol.h.
+ * STATUS_INSUFFICIENT_RESOURCES. Faults and the log: see tamsk_diag.h.
  */
 #include <ddk/wdm.h>
-#include "driver_protocol.h"
+#include "tamsk_diag.h"
 
 /* Not declared by the mingw DDK headers. */
 NTSYSAPI HANDLE NTAPI PsGetCurrentProcessId(void);
@@ -63,10 +63,11 @@ static struct {
     uint32_t reg_count;
     ec_state ec[MAX_ECS];   /* ec[0] is the default pair */
     ec_state dorvane_ec;
-    portio_dorvane_port_type dv_type;
-    portio_dorvane_io_address dv_io;
-    portio_dorvane_port_device dv_device;
-    portio_dorvane_ec_address dv_ec;
+    /* Dorvane configuration records as the last set request sent them. */
+    uint8_t dv_type[PORTIO_DORVANE_PORT_TYPE_SIZE];
+    uint8_t dv_io[PORTIO_DORVANE_ADDRESSES_SIZE];
+    uint8_t dv_device[PORTIO_DORVANE_DEVICES_SIZE];
+    uint8_t dv_ec[PORTIO_DORVANE_ADDRESSES_SIZE];
 } g_machine;
 
 static portio_diag_log g_log;
@@ -209,47 +210,36 @@ static void put(request *r, const void *data, uint32_t len)
     r->written = len;
 }
 
+static uint32_t reply_size(BOOLEAN with_response)
+{
+    return with_response ? PORTIO_EC_REPLY_RESPONSE_SIZE : PORTIO_EC_REPLY_SIZE;
+}
+
 static void put_ec_reply(request *r, uint8_t response, BOOLEAN with_response)
 {
-    portio_ec_reply_response reply;
-    reply.status = EC_STATUS_OK;
-    reply.response = response;
-    put(r, &reply, with_response ? sizeof(reply) : sizeof(portio_ec_reply));
+    uint8_t reply[PORTIO_EC_REPLY_RESPONSE_SIZE];
+    portio_store_le(reply, EC_STATUS_OK, 4);
+    reply[PORTIO_EC_REPLY_RESPONSE] = response;
+    put(r, reply, reply_size(with_response));
     r->has_status = TRUE;
 }
 
 static unsigned width_of(unsigned index) { return index % 3 == 0 ? 1u : index % 3 == 1 ? 2u : 4u; }
 
-static uint32_t read_le(const uint8_t *p, unsigned width)
-{
-    uint32_t v = 0;
-    unsigned i;
-    for (i = 0; i < width; i++) v |= (uint32_t)p[i] << (8 * i);
-    return v;
-}
-
-static void write_le(uint8_t *p, unsigned width, uint32_t v)
-{
-    unsigned i;
-    for (i = 0; i < width; i++) p[i] = (uint8_t)(v >> (8 * i));
-}
 
 static NTSTATUS do_port(request *r, unsigned index)
 {
     unsigned width = width_of(index);
+    BOOLEAN is_write = index >= 3;
     uint32_t port;
-    if (index < 3) {
-        CHECK_LENGTHS(r, 4, width);
-    } else {
-        CHECK_LENGTHS(r, 4 + width, 0);
-    }
-    port = read_le(r->in, 4);
+    CHECK_LENGTHS(r, PORTIO_PORT_RECORD_SIZE(width, is_write), is_write ? 0 : width);
+    port = portio_load_le(r->in, 4);
     if (port > 0xFFFF) return STATUS_INVALID_PARAMETER;
-    if (index < 3) {
-        write_le(r->out, width, port_read(port, width));
-        r->written = width;
+    if (is_write) {
+        port_write(port, width, portio_load_le(r->in + PORTIO_PORT_VALUE, width));
     } else {
-        port_write(port, width, read_le(r->in + 4, width));
+        portio_store_le(r->out, port_read(port, width), width);
+        r->written = width;
     }
     return STATUS_SUCCESS;
 }
@@ -258,32 +248,33 @@ static NTSTATUS do_indexed(request *r, unsigned index)
 {
     unsigned width = width_of(index);
     BOOLEAN is_write = (index % 6) >= 3;
-    uint32_t index_port = read_le(r->in, 4);
-    uint32_t element = width + (is_write ? width : 0) + 4;
-    uint32_t count, i;
+    uint32_t element = PORTIO_INDEXED_ELEMENT_SIZE(width, is_write);
+    uint32_t index_port, count, i;
     const uint8_t *e;
 
+    if (r->in_len < PORTIO_INDEXED_SINGLE_HEADER) return STATUS_INVALID_PARAMETER;
+    index_port = portio_load_le(r->in + PORTIO_INDEXED_INDEX_PORT, 4);
     if (index < 6) {
-        CHECK_LENGTHS(r, 12 + element, is_write ? 0 : width);
-        e = r->in + 12;
-        if (is_write) return reg_write(index_port, read_le(e, width), read_le(e + width, width))
+        CHECK_LENGTHS(r, PORTIO_INDEXED_SINGLE_SIZE(width, is_write), is_write ? 0 : width);
+        e = r->in + PORTIO_INDEXED_SINGLE_HEADER;
+        if (is_write) return reg_write(index_port, portio_load_le(e, width), portio_load_le(e + width, width))
                              ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
-        write_le(r->out, width, reg_read(index_port, read_le(e, width)));
+        portio_store_le(r->out, reg_read(index_port, portio_load_le(e, width)), width);
         r->written = width;
         return STATUS_SUCCESS;
     }
-    if (r->in_len < sizeof(portio_indexed_array_header)) return STATUS_INVALID_PARAMETER;
-    count = read_le(r->in + 12, 4);
-    if (count == 0 || (uint64_t)count * element + 20 != r->in_len
+    if (r->in_len < PORTIO_INDEXED_LIST_HEADER) return STATUS_INVALID_PARAMETER;
+    count = portio_load_le(r->in + PORTIO_INDEXED_LIST_COUNT, 4);
+    if (count == 0 || (uint64_t)count * element + PORTIO_INDEXED_LIST_HEADER != r->in_len
         || (uint64_t)r->out_len != (is_write ? 0 : (uint64_t)count * width))
         return STATUS_INVALID_PARAMETER;
-    for (i = 0, e = r->in + 20; i < count; i++, e += element) {
-        uint32_t reg = read_le(e, width);
+    for (i = 0, e = r->in + PORTIO_INDEXED_LIST_HEADER; i < count; i++, e += element) {
+        uint32_t reg = portio_load_le(e, width);
         if (is_write) {
-            if (!reg_write(index_port, reg, read_le(e + width, width)))
+            if (!reg_write(index_port, reg, portio_load_le(e + width, width)))
                 return STATUS_INSUFFICIENT_RESOURCES;
         } else {
-            write_le(r->out + i * width, width, reg_read(index_port, reg));
+            portio_store_le(r->out + i * width, reg_read(index_port, reg), width);
         }
     }
     r->written = is_write ? 0 : count * width;
@@ -298,13 +289,14 @@ static NTSTATUS do_ec(request *r, unsigned index)
     const uint8_t *cd = r->in;
     ec_state *ec;
 
-    CHECK_LENGTHS(r, named ? sizeof(portio_ec_command_ports) : sizeof(portio_ec_command),
-                  with_response ? sizeof(portio_ec_reply_response) : sizeof(portio_ec_reply));
+    CHECK_LENGTHS(r, named ? PORTIO_EC_PORTS_COMMAND_SIZE : PORTIO_EC_COMMAND_SIZE,
+                  reply_size(with_response));
     if (named) {
-        command_port = read_le(r->in, 4);
-        if (command_port == 0 || command_port > 0xFFFF || read_le(r->in + 4, 4) > 0xFFFF)
+        command_port = portio_load_le(r->in + PORTIO_EC_PORTS_COMMAND_PORT, 4);
+        if (command_port == 0 || command_port > 0xFFFF ||
+            portio_load_le(r->in + PORTIO_EC_PORTS_DATA_PORT, 4) > 0xFFFF)
             return STATUS_INVALID_PARAMETER;
-        cd = r->in + 8;
+        cd = r->in + PORTIO_EC_PORTS_PREFIX;
     }
     ec = ec_find(command_port, TRUE);
     if (!ec) return STATUS_INSUFFICIENT_RESOURCES;
@@ -315,7 +307,7 @@ static NTSTATUS do_ec(request *r, unsigned index)
 static NTSTATUS do_dorvane_config(request *r, void *field, uint32_t size, BOOLEAN set)
 {
     if (set) {
-        CHECK_LENGTHS(r, size, sizeof(portio_ec_reply));
+        CHECK_LENGTHS(r, size, PORTIO_EC_REPLY_SIZE);
         RtlCopyMemory(field, r->in, size);
         put_ec_reply(r, 0, FALSE);
     } else {
@@ -328,11 +320,12 @@ static NTSTATUS do_dorvane_config(request *r, void *field, uint32_t size, BOOLEA
 static NTSTATUS do_dorvane_block(request *r, BOOLEAN with_response)
 {
     uint32_t count;
-    if (r->in_len < sizeof(portio_dorvane_block_header)) return STATUS_INVALID_PARAMETER;
-    count = read_le(r->in + 1, 4);
-    if (count == 0 || (uint64_t)count + 5 != r->in_len) return STATUS_INVALID_PARAMETER;
-    CHECK_LENGTHS(r, r->in_len, with_response ? sizeof(portio_ec_reply_response) : sizeof(portio_ec_reply));
-    put_ec_reply(r, ec_execute(&g_machine.dorvane_ec, r->in[0], r->in + 5, count), with_response);
+    if (r->in_len < PORTIO_DORVANE_BLOCK_HEADER) return STATUS_INVALID_PARAMETER;
+    count = portio_load_le(r->in + PORTIO_DORVANE_BLOCK_COUNT, 4);
+    if (count == 0 || (uint64_t)count + PORTIO_DORVANE_BLOCK_HEADER != r->in_len) return STATUS_INVALID_PARAMETER;
+    CHECK_LENGTHS(r, r->in_len, reply_size(with_response));
+    put_ec_reply(r, ec_execute(&g_machine.dorvane_ec, r->in[0], r->in + PORTIO_DORVANE_BLOCK_HEADER, count),
+                 with_response);
     return STATUS_SUCCESS;
 }
 
@@ -340,26 +333,26 @@ static NTSTATUS do_dorvane(request *r, unsigned index)
 {
     ec_state *ec = &g_machine.dorvane_ec;
     switch (index) {
-    case 0: return do_dorvane_config(r, &g_machine.dv_type, sizeof(g_machine.dv_type), TRUE);
-    case 1: return do_dorvane_config(r, &g_machine.dv_io, sizeof(g_machine.dv_io), TRUE);
-    case 2: return do_dorvane_config(r, &g_machine.dv_device, sizeof(g_machine.dv_device), TRUE);
-    case 3: return do_dorvane_config(r, &g_machine.dv_type, sizeof(g_machine.dv_type), FALSE);
-    case 4: return do_dorvane_config(r, &g_machine.dv_io, sizeof(g_machine.dv_io), FALSE);
-    case 5: return do_dorvane_config(r, &g_machine.dv_device, sizeof(g_machine.dv_device), FALSE);
-    case 6: return do_dorvane_config(r, &g_machine.dv_ec, sizeof(g_machine.dv_ec), FALSE);
-    case 7: return do_dorvane_config(r, &g_machine.dv_ec, sizeof(g_machine.dv_ec), TRUE);
+    case 0: return do_dorvane_config(r, g_machine.dv_type, sizeof(g_machine.dv_type), TRUE);
+    case 1: return do_dorvane_config(r, g_machine.dv_io, sizeof(g_machine.dv_io), TRUE);
+    case 2: return do_dorvane_config(r, g_machine.dv_device, sizeof(g_machine.dv_device), TRUE);
+    case 3: return do_dorvane_config(r, g_machine.dv_type, sizeof(g_machine.dv_type), FALSE);
+    case 4: return do_dorvane_config(r, g_machine.dv_io, sizeof(g_machine.dv_io), FALSE);
+    case 5: return do_dorvane_config(r, g_machine.dv_device, sizeof(g_machine.dv_device), FALSE);
+    case 6: return do_dorvane_config(r, g_machine.dv_ec, sizeof(g_machine.dv_ec), FALSE);
+    case 7: return do_dorvane_config(r, g_machine.dv_ec, sizeof(g_machine.dv_ec), TRUE);
     case 10: /* command */
     case 11: /* command with response */
-        CHECK_LENGTHS(r, 1, index == 11 ? sizeof(portio_ec_reply_response) : sizeof(portio_ec_reply));
+        CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_SIZE, reply_size(index == 11));
         put_ec_reply(r, ec_execute(ec, r->in[0], NULL, 0), index == 11);
         return STATUS_SUCCESS;
     case 12: /* command and data */
-        CHECK_LENGTHS(r, 2, sizeof(portio_ec_reply));
+        CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_DATA_SIZE, PORTIO_EC_REPLY_SIZE);
         put_ec_reply(r, ec_execute(ec, r->in[0], r->in + 1, 1), FALSE);
         return STATUS_SUCCESS;
     case 13: /* command and data, or data block, with response */
-        if (r->in_len == sizeof(portio_dorvane_command_data)) {
-            CHECK_LENGTHS(r, 2, sizeof(portio_ec_reply_response));
+        if (r->in_len == PORTIO_DORVANE_COMMAND_DATA_SIZE) {
+            CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_DATA_SIZE, PORTIO_EC_REPLY_RESPONSE_SIZE);
             put_ec_reply(r, ec_execute(ec, r->in[0], r->in + 1, 1), TRUE);
             return STATUS_SUCCESS;
         }
@@ -430,7 +423,7 @@ static NTSTATUS handle_family(request *r, uint32_t pid)
     status = dispatch_family(r);
     unlock();
     if (status != STATUS_SUCCESS) return status;
-    if (fault.kind == PORTIO_FAULT_STATUS && r->has_status) write_le(r->out, 4, fault.value);
+    if (fault.kind == PORTIO_FAULT_STATUS && r->has_status) portio_store_le(r->out, fault.value, 4);
     if (fault.kind == PORTIO_FAULT_SHORT_FILL && r->written > fault.value) r->written = fault.value;
     return STATUS_SUCCESS;
 }

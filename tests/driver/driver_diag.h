@@ -1,5 +1,5 @@
 // Test helper for the stand-in driver Tamsk.sys: installs and removes its service and wraps
-// the diagnostic requests of driver_protocol.h. Link the CMake target driver_diag, and give
+// the diagnostic requests of tamsk_diag.h. Link the CMake target driver_diag, and give
 // every test program that uses it `LOCKS portio_service` so that no two run at once.
 #ifndef DRIVER_DIAG_H
 #define DRIVER_DIAG_H
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver_protocol.h"
+#include "tamsk_diag.h"
 
 namespace driver_diag {
 

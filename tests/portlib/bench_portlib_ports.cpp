@@ -19,10 +19,10 @@ int main(int argc, char** argv)
     bench::SideBySide(
         calls, [&] { failures += Brannic_InputByteValue(0x80, &value) != 1; },
         [&] {
-            portio_port_read in = {0x80};
+            uint8_t in[PORTIO_PORT_RECORD_SIZE(1, false)] = {0x80};
             BYTE out = 0;
             DWORD returned = 0;
-            failures += !DeviceIoControl(device, PORTIO_INPUT_BYTE, &in, sizeof(in), &out, 1,
+            failures += !DeviceIoControl(device, PORTIO_INPUT_BYTE, in, sizeof(in), &out, 1,
                                          &returned, nullptr);
         },
         &lib, &bare);
@@ -34,9 +34,9 @@ int main(int argc, char** argv)
     bench::SideBySide(
         calls, [&] { failures += Brannic_OutputDWordValue(0x80, 0x12345678, &written) != 1; },
         [&] {
-            portio_port_write32 in = {0x80, 0x12345678};
+            uint8_t in[PORTIO_PORT_RECORD_SIZE(4, true)] = {0x80, 0, 0, 0, 0x78, 0x56, 0x34, 0x12};
             DWORD returned = 0;
-            failures += !DeviceIoControl(device, PORTIO_OUTPUT_DWORD, &in, sizeof(in), nullptr, 0,
+            failures += !DeviceIoControl(device, PORTIO_OUTPUT_DWORD, in, sizeof(in), nullptr, 0,
                                          &returned, nullptr);
         },
         &lib, &bare);
