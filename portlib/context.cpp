@@ -61,19 +61,17 @@ HANDLE context_device = INVALID_HANDLE_VALUE;
 
 /* ---- Bounded strings: every path either fits its 256-byte buffer or the call fails. ---- */
 
-static DWORD string_length(const char *text)
-{
-    DWORD length = 0;
-    while (text[length]) length++;
-    return length;
-}
-
-/* Appends text at *length; FALSE, with the buffer left terminated, when it does not fit. */
+/*
+ * Appends text at *length; FALSE, with the buffer left terminated, when it does not fit. The
+ * text is read no further than the room left: a caller's string that is longer, or has no
+ * terminator at all, is refused without being read to its end.
+ */
 static BOOL string_append(char *buffer, DWORD *length, const char *text)
 {
-    DWORD add = string_length(text);
+    DWORD room = PATH_BUFFER_SIZE - *length, add = 0;
 
-    if (*length + add >= PATH_BUFFER_SIZE) return FALSE;
+    while (add < room && text[add]) add++;
+    if (add == room) return FALSE;
     copy_bytes(buffer + *length, text, add + 1);
     *length += add;
     return TRUE;
@@ -247,16 +245,21 @@ static BOOL service_remove(void)
 }
 
 /*
- * Wide directories go to the OEM code page. A conversion that fails, does not fit or
- * needs a default character cannot name the directory, so it fails the call.
+ * Wide directories go to the OEM code page. A conversion that fails, does not fit or needs a
+ * default character cannot name the directory, so it fails the call. The wide string is read
+ * no further than 256 characters: each takes at least one byte, so a longer one cannot fit,
+ * and one without a terminator there is refused without being read to its end.
  */
 static BOOL wide_to_oem(LPCWSTR wide, char *narrow)
 {
     BOOL lossy = FALSE;
+    int length = 0;
 
+    while (length < PATH_BUFFER_SIZE && wide[length]) length++;
+    if (length == PATH_BUFFER_SIZE) return FALSE;
     zero_bytes(narrow, PATH_BUFFER_SIZE);
-    if (!WideCharToMultiByte(CP_OEMCP, WC_COMPOSITECHECK, wide, -1, narrow, PATH_BUFFER_SIZE,
-                             NULL, &lossy))
+    if (!WideCharToMultiByte(CP_OEMCP, WC_COMPOSITECHECK, wide, length + 1, narrow,
+                             PATH_BUFFER_SIZE, NULL, &lossy))
         return FALSE;
     return !lossy;
 }

@@ -158,6 +158,71 @@ inline DWORD FinishChild(HANDLE process, DWORD limit_ms = 60000)
     return code;
 }
 
+// Runs `child <mode>` in a copy of this program, named copy_name, that Wine reports as
+// Windows 98, expects exit code 0 (the child prints the checks that failed), and checks that
+// the child never reached the driver.
+inline void RunAsWindows98Child(const char* copy_name, const char* mode)
+{
+    EnsureDriver();
+    driver_diag::Device diag;
+    ASSERT_TRUE(diag.Reset());
+    std::string copy = DirectoryOf(SelfPath()) + "\\" + copy_name;
+    ASSERT_TRUE(CopyFileA(SelfPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
+    ASSERT_TRUE(SetProgramVersion(copy_name, "win98"));
+    EXPECT_EQ(0u, FinishChild(StartChild(copy, mode))) << "checks that failed in the child are printed above";
+    portio_diag_counts counts = {};
+    ASSERT_TRUE(diag.Counts(&counts));
+    EXPECT_EQ(0u, counts.opens) << "the child opened the device";
+    EXPECT_EQ(0u, counts.requests) << "the child sent requests";
+}
+
+// What a long run must give back: the process's open handles and the bytes allocated from
+// its heap (walked block by block). GetProcessHandleCount reports 0 under Wine, so handles are
+// counted in the system's handle table, which Wine and Windows both list.
+struct Resources {
+    DWORD handles = 0;
+    size_t heap_bytes = 0;
+
+    static Resources Now()
+    {
+        Resources now;
+        now.handles = CountHandles();
+        PROCESS_HEAP_ENTRY entry = {};
+        HANDLE heap = GetProcessHeap();
+        HeapLock(heap);
+        while (HeapWalk(heap, &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) now.heap_bytes += entry.cbData;
+        HeapUnlock(heap);
+        return now;
+    }
+
+    // Entries of the system handle table (information class 16) that belong to this process.
+    static DWORD CountHandles()
+    {
+        struct Entry {
+            ULONG process_id;  // the low 16 bits on Windows, where a trace index follows
+            BYTE type, flags;
+            USHORT handle;
+            void* object;
+            ACCESS_MASK access;
+        };
+        typedef LONG(WINAPI * QueryFn)(ULONG, void*, ULONG, ULONG*);
+        static const QueryFn query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+        std::vector<uint8_t> table(1 << 20);
+        ULONG needed = 0;
+        while (query && query(16, table.data(), ULONG(table.size()), &needed) == LONG(0xC0000004))
+            table.resize(table.size() * 2);  // STATUS_INFO_LENGTH_MISMATCH
+        // A 32-bit count, then the entries at their own alignment.
+        const ULONG count = *reinterpret_cast<const ULONG*>(table.data());
+        const Entry* entries = reinterpret_cast<const Entry*>(table.data() + alignof(Entry));
+        DWORD mine = 0;
+        for (ULONG i = 0; i < count; i++)
+            if ((entries[i].process_id & 0xFFFF) == (GetCurrentProcessId() & 0xFFFF)) mine++;
+        return mine;
+    }
+};
+
 inline std::string UniqueName(const char* what)
 {
     return std::string("portlib-test-") + what + "-" + std::to_string(GetCurrentProcessId());

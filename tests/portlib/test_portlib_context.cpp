@@ -490,4 +490,59 @@ TEST_F(LibraryContext, WideDirectoriesThatCannotBeConvertedAreRefused)
     Brannic_DeInitEx(FALSE);
 }
 
+// Two pages, the second inaccessible: a string placed to end at the boundary, without a
+// terminator, faults any scan that goes past its last character.
+class GuardedString {
+public:
+    GuardedString()
+    {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        page_ = info.dwPageSize;
+        base_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * page_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD old;
+        if (base_) VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old);
+    }
+    ~GuardedString() { if (base_) VirtualFree(base_, 0, MEM_RELEASE); }
+    // `length` characters of c; with `terminated`, one more character holds the zero.
+    template <class Char> const Char* Place(size_t length, Char c, bool terminated)
+    {
+        size_t count = length + (terminated ? 1 : 0);
+        Char* text = reinterpret_cast<Char*>(base_ + page_) - count;
+        for (size_t i = 0; i < length; i++) text[i] = c;
+        if (terminated) text[length] = 0;
+        return text;
+    }
+    bool ok() const { return base_ != nullptr; }
+
+private:
+    uint8_t* base_ = nullptr;
+    size_t page_ = 0;
+};
+
+// Directories of 255, 256 and 257 characters, and ones with no terminator within the 256
+// characters a path can have, narrow and wide: refused without a registration, and without
+// reading past what the refusal needs (the guard page would fault the call).
+TEST_F(LibraryContext, OverlongAndUnterminatedPathsAreRefusedWithoutReadingPastThem)
+{
+    GuardedString guarded;
+    ASSERT_TRUE(guarded.ok());
+    struct Case {
+        size_t length;
+        bool terminated;
+    };
+    Unregistered();
+    // 1000 wide characters fill most of a 4 KB page: a scan to the end of a long string.
+    for (Case c : {Case{255, true}, Case{256, true}, Case{257, true}, Case{256, false}, Case{1000, false}}) {
+        SCOPED_TRACE(std::to_string(c.length) + (c.terminated ? " characters" : " characters, no terminator"));
+        const char* narrow = guarded.Place<char>(c.length, 'x', c.terminated);
+        EXPECT_EQ(0, Brannic_AddServiceA(FALSE, narrow));
+        EXPECT_EQ(0, Brannic_InitExA(TRUE, FALSE, narrow));
+        const wchar_t* wide = guarded.Place<wchar_t>(c.length, L'x', c.terminated);
+        EXPECT_EQ(0, Brannic_AddServiceW(FALSE, wide));
+        EXPECT_EQ(0, Brannic_InitExW(TRUE, FALSE, wide));
+        EXPECT_FALSE(driver_diag::Exists());
+    }
+}
+
 }  // namespace

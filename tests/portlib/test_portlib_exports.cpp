@@ -1,6 +1,13 @@
 // The 44 exports as a host sees them: each one, called through the header's declaration,
-// cleans its own arguments off the stack (32-bit stdcall).
+// cleans its own arguments off the stack (32-bit stdcall); and every request export fed bad
+// input (null pointers, counts of 0, 1, the largest that fits and the first that overflows,
+// values wider than their fields) with the library open, open with every request failing at
+// the driver, closed, and on a platform without the NT flag. Paths are swept with the
+// context's tests.
 #include "portlib_test.h"
+
+#include <cstring>
+#include <functional>
 
 using namespace portlib_test;
 
@@ -40,6 +47,262 @@ struct Export {
 #define EXPORT_ENTRY(name) {#name, ParameterCount(static_cast<PFN_##name>(nullptr))},
 const Export kExports[] = {BRANNIC_EXPORTS(EXPORT_ENTRY)};
 static_assert(sizeof(kExports) / sizeof(kExports[0]) == 44, "the library has 44 exports");
+
+
+// ---- Bad input ----
+
+// The storage a call may write through, preset so that any write shows.
+struct Outputs {
+    uint8_t value[16];  // a BYTE, WORD or DWORD result, or an array of up to four of them
+    uint8_t response;
+    void Preset() { memset(this, 0xC5, sizeof(*this)); }
+    bool Untouched() const
+    {
+        for (uint8_t b : value)
+            if (b != 0xC5) return false;
+        return response == 0xC5;
+    }
+};
+
+// What a call does with the library open on the NT family and the driver answering.
+enum class Open { kRefused, kSent };
+
+struct SweepCase {
+    std::string call;  // the export and its inputs
+    std::function<DWORD(Outputs&)> run;
+    Open open;
+    bool port_instruction = false;  // without the NT flag it executes a port instruction
+};
+
+const uint8_t kIndices[4] = {1, 2, 3, 4};
+const uint8_t kData[4] = {0x10, 0x11, 0x12, 0x13};
+const DWORD kWide = 0xFFFFFFFF;  // wider than every 8- and 16-bit field
+
+template <class T> T* As(Outputs& o) { return reinterpret_cast<T*>(o.value); }
+
+std::vector<SweepCase> SweepCases()
+{
+    std::vector<SweepCase> cases;
+    auto add = [&cases](std::string call, std::function<DWORD(Outputs&)> run, Open open, bool port = false) {
+        cases.push_back({std::move(call), std::move(run), open, port});
+    };
+    using O = Outputs;
+    // Single ports: a null result is refused, a null `written` is not.
+    add("InputByteValue(wide port, null)", [](O&) { return (DWORD)Brannic_InputByteValue(kWide, nullptr); }, Open::kRefused);
+    add("InputWordValue(wide port, null)", [](O&) { return (DWORD)Brannic_InputWordValue(kWide, nullptr); }, Open::kRefused);
+    add("InputDWordValue(wide port, null)", [](O&) { return (DWORD)Brannic_InputDWordValue(kWide, nullptr); }, Open::kRefused);
+    add("InputByteValue(wide port)", [](O& o) { return (DWORD)Brannic_InputByteValue(kWide, As<BYTE>(o)); }, Open::kSent, true);
+    add("InputWordValue(wide port)", [](O& o) { return (DWORD)Brannic_InputWordValue(kWide, As<WORD>(o)); }, Open::kSent, true);
+    add("InputDWordValue(wide port)", [](O& o) { return (DWORD)Brannic_InputDWordValue(kWide, As<DWORD>(o)); }, Open::kSent, true);
+    add("OutputByteValue(wide port, wide value, null)", [](O&) { return (DWORD)Brannic_OutputByteValue(kWide, kWide, nullptr); }, Open::kSent, true);
+    add("OutputWordValue(wide port, wide value, null)", [](O&) { return (DWORD)Brannic_OutputWordValue(kWide, kWide, nullptr); }, Open::kSent, true);
+    add("OutputDWordValue(wide port, wide value, null)", [](O&) { return (DWORD)Brannic_OutputDWordValue(kWide, kWide, nullptr); }, Open::kSent, true);
+    add("OutputByteValue(wide port, wide value)", [](O& o) { return (DWORD)Brannic_OutputByteValue(kWide, kWide, As<BYTE>(o)); }, Open::kSent, true);
+    // Single indexed registers.
+    add("ReadIndexedByte(wide, null)", [](O&) { return (DWORD)Brannic_ReadIndexedByte(kWide, kWide, kWide, nullptr); }, Open::kRefused);
+    add("ReadIndexedWord(wide, null)", [](O&) { return (DWORD)Brannic_ReadIndexedWord(kWide, kWide, kWide, nullptr); }, Open::kRefused);
+    add("ReadIndexedDWord(wide, null)", [](O&) { return (DWORD)Brannic_ReadIndexedDWord(kWide, kWide, kWide, nullptr); }, Open::kRefused);
+    add("ReadIndexedByte(wide)", [](O& o) { return (DWORD)Brannic_ReadIndexedByte(kWide, kWide, kWide, As<BYTE>(o)); }, Open::kSent);
+    add("ReadIndexedWord(wide)", [](O& o) { return (DWORD)Brannic_ReadIndexedWord(kWide, kWide, kWide, As<WORD>(o)); }, Open::kSent);
+    add("ReadIndexedDWord(wide)", [](O& o) { return (DWORD)Brannic_ReadIndexedDWord(kWide, kWide, kWide, As<DWORD>(o)); }, Open::kSent);
+    add("WriteIndexedByte(wide)", [](O&) { return (DWORD)Brannic_WriteIndexedByte(kWide, kWide, kWide, kWide); }, Open::kSent);
+    add("WriteIndexedWord(wide)", [](O&) { return (DWORD)Brannic_WriteIndexedWord(kWide, kWide, kWide, kWide); }, Open::kSent);
+    add("WriteIndexedDWord(wide)", [](O&) { return (DWORD)Brannic_WriteIndexedDWord(kWide, kWide, kWide, kWide); }, Open::kSent);
+    // Lists of registers: each width, read and write, over the counts and null arrays.
+    struct List {
+        const char* name;
+        unsigned width;
+        bool write;
+        std::function<BOOL(DWORD, const void*, void*)> call;  // count, indices, values
+    };
+    const List lists[] = {
+        {"ReadIndexedByteArray", 1, false, [](DWORD n, const void* i, void* v) { return Brannic_ReadIndexedByteArray(1, 2, n, (const BYTE*)i, (BYTE*)v); }},
+        {"ReadIndexedWordArray", 2, false, [](DWORD n, const void* i, void* v) { return Brannic_ReadIndexedWordArray(1, 2, n, (const WORD*)i, (WORD*)v); }},
+        {"ReadIndexedDWordArray", 4, false, [](DWORD n, const void* i, void* v) { return Brannic_ReadIndexedDWordArray(1, 2, n, (const DWORD*)i, (DWORD*)v); }},
+        {"WriteIndexedByteArray", 1, true, [](DWORD n, const void* i, void* v) { return Brannic_WriteIndexedByteArray(1, 2, n, (const BYTE*)i, (const BYTE*)v); }},
+        {"WriteIndexedWordArray", 2, true, [](DWORD n, const void* i, void* v) { return Brannic_WriteIndexedWordArray(1, 2, n, (const WORD*)i, (const WORD*)v); }},
+        {"WriteIndexedDWordArray", 4, true, [](DWORD n, const void* i, void* v) { return Brannic_WriteIndexedDWordArray(1, 2, n, (const DWORD*)i, (const DWORD*)v); }},
+    };
+    for (const List& l : lists) {
+        uint64_t element = l.width * (l.write ? 2 : 1) + 4;
+        DWORD largest = DWORD((0xFFFFFFFFull - 20) / element);  // 20 + count * element fits 32 bits
+        std::string name = l.name;
+        auto call = l.call;
+        // A write list reads its values from kData; a read list writes them to the outputs.
+        auto values = [l](O& o) -> void* { return l.write ? (void*)kData : (void*)o.value; };
+        add(name + "(count 0)", [=](O& o) { return (DWORD)call(0, kIndices, values(o)); }, Open::kRefused);
+        add(name + "(count 1)", [=](O& o) { return (DWORD)call(1, kIndices, values(o)); }, Open::kSent);
+        add(name + "(null indices)", [=](O& o) { return (DWORD)call(1, nullptr, values(o)); }, Open::kRefused);
+        add(name + "(null values)", [=](O&) { return (DWORD)call(1, kIndices, nullptr); }, Open::kRefused);
+        add(name + "(first count that overflows)", [=](O& o) { return (DWORD)call(largest + 1, kIndices, values(o)); }, Open::kRefused);
+#if defined(__i386__)
+        // Fits 32 bits, but no 32-bit process has the room: refused before the (short) arrays
+        // are read.
+        add(name + "(largest count that fits)", [=](O& o) { return (DWORD)call(largest, kIndices, values(o)); }, Open::kRefused);
+#endif
+    }
+    // EC commands: a null response is allowed.
+    add("SendECCommand(wide)", [](O&) { return Brannic_SendECCommand(kWide, kWide); }, Open::kSent);
+    add("SendECCommandWithResponse(wide, null)", [](O&) { return Brannic_SendECCommandWithResponse(kWide, kWide, nullptr); }, Open::kSent);
+    add("SendSpecifiedPortECCommand(0x6C, 0x68, wide)", [](O&) { return Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, kWide, kWide); }, Open::kSent);
+    add("SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, wide, null)",
+        [](O&) { return Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, kWide, kWide, nullptr); }, Open::kSent);
+    // Dorvane configuration: wide values set; a get with any null pointer is refused.
+    add("SetDorvaneIndexMethodEcPortType(wide)", [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodEcPortType(kWide); }, Open::kSent);
+    add("SetDorvaneIndexMethodIoAddress(wide)", [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodIoAddress(kWide, kWide, kWide, kWide); }, Open::kSent);
+    add("SetDorvaneIndexMethodEcPortDevice(wide)", [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodEcPortDevice(kWide, kWide, kWide, kWide); }, Open::kSent);
+    add("SetDorvaneIndexMethodEcAddress(wide)", [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodEcAddress(kWide, kWide, kWide, kWide); }, Open::kSent);
+    add("GetDorvaneIndexMethodEcPortType(null)", [](O&) { return (DWORD)Brannic_GetDorvaneIndexMethodEcPortType(nullptr); }, Open::kRefused);
+    for (int missing = -1; missing < 4; missing++) {
+        std::string which = missing < 0 ? "" : ", pointer " + std::to_string(missing + 1) + " null";
+        Open open = missing < 0 ? Open::kSent : Open::kRefused;
+        auto byte = [missing](O& o, int i) { return i == missing ? nullptr : &As<BYTE>(o)[i]; };
+        auto word = [missing](O& o, int i) { return i == missing ? nullptr : &As<WORD>(o)[i]; };
+        add("GetDorvaneIndexMethodIoAddress(" + which + ")",
+            [=](O& o) { return (DWORD)Brannic_GetDorvaneIndexMethodIoAddress(word(o, 0), word(o, 1), word(o, 2), word(o, 3)); }, open);
+        add("GetDorvaneIndexMethodEcPortDevice(" + which + ")",
+            [=](O& o) { return (DWORD)Brannic_GetDorvaneIndexMethodEcPortDevice(byte(o, 0), byte(o, 1), byte(o, 2), byte(o, 3)); }, open);
+        add("GetDorvaneIndexMethodEcAddress(" + which + ")",
+            [=](O& o) { return (DWORD)Brannic_GetDorvaneIndexMethodEcAddress(word(o, 0), word(o, 1), word(o, 2), word(o, 3)); }, open);
+    }
+    // Dorvane sends: null responses, null data and the block counts.
+    add("SendDorvaneIndexMethodEcCommand(wide)", [](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommand(kWide); }, Open::kSent);
+    add("SendDorvaneIndexMethodEcCommandWithResponse(wide, null)",
+        [](O&) { return Brannic_SendDorvaneIndexMethodEcCommandWithResponse(kWide, nullptr); }, Open::kSent);
+    add("SendDorvaneIndexMethodEcCommandData(wide)", [](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandData(kWide, kWide); }, Open::kSent);
+    add("SendDorvaneIndexMethodEcCommandDataWithResponse(wide, null)",
+        [](O&) { return Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(kWide, kWide, nullptr); }, Open::kRefused);
+    const DWORD block_largest = 0xFFFFFFFF - 5;  // 5 + count fits 32 bits
+    struct Block {
+        std::string count_name;
+        DWORD count;
+        bool null_data;
+        Open open;
+    };
+    std::vector<Block> blocks = {
+        {"count 0", 0, false, Open::kRefused},
+        {"count 1", 1, false, Open::kSent},
+        {"count 1, null data", 1, true, Open::kRefused},
+        {"first count that overflows", block_largest + 1, false, Open::kRefused},
+#if defined(__i386__)
+        {"largest count that fits", block_largest, false, Open::kRefused},
+#endif
+    };
+    for (const Block& b : blocks) {
+        const BYTE* data = b.null_data ? nullptr : kData;
+        DWORD count = b.count;
+        add("SendDorvaneIndexMethodEcCommandDataArray(" + b.count_name + ")",
+            [=](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandDataArray(kWide, count, data); }, b.open);
+        add("SendDorvaneIndexMethodEcCommandDataArrayWithResponse(" + b.count_name + ")",
+            [=](O& o) { return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(kWide, count, data, &o.response); },
+            b.open);
+    }
+    add("SendDorvaneIndexMethodEcCommandDataArrayWithResponse(count 1, null response)",
+        [](O&) { return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(kWide, 1, kData, nullptr); }, Open::kRefused);
+    return cases;
+}
+
+class ExportSweep : public OpenLibrary {
+protected:
+    uint32_t Requests()
+    {
+        portio_diag_counts counts = {};
+        EXPECT_TRUE(diag.Counts(&counts));
+        return counts.requests;
+    }
+};
+
+// Refusals send nothing and store nothing; the rest send one request and succeed.
+TEST_F(ExportSweep, LibraryOpen)
+{
+    int refused = 0, sent = 0;
+    for (const SweepCase& c : SweepCases()) {
+        (c.open == Open::kRefused ? refused : sent)++;
+        SCOPED_TRACE(c.call);
+        ASSERT_TRUE(diag.Reset());
+        Outputs out;
+        out.Preset();
+        DWORD result = c.run(out);
+        if (c.open == Open::kRefused) {
+            EXPECT_EQ(0u, result);
+            EXPECT_EQ(0u, Requests()) << "a refused call sent a request";
+            EXPECT_TRUE(out.Untouched()) << "a refused call stored " << Hex(out.value, sizeof(out.value));
+        } else {
+            EXPECT_NE(0u, result);
+            EXPECT_EQ(1u, Requests());
+        }
+    }
+    printf("%d cases: %d refused without a request, %d sent\n", refused + sent, refused, sent);
+}
+
+// A request the driver fails gives 0 and leaves every output as it was.
+TEST_F(ExportSweep, EveryRequestFailingAtTheDriver)
+{
+    ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_FAIL, 0, 0xFFFFFFFF));
+    for (const SweepCase& c : SweepCases()) {
+        SCOPED_TRACE(c.call);
+        Outputs out;
+        out.Preset();
+        uint32_t before = Requests();
+        EXPECT_EQ(0u, c.run(out));
+        EXPECT_EQ(c.open == Open::kSent ? 1u : 0u, Requests() - before);
+        EXPECT_TRUE(out.Untouched()) << "a failed call stored " << Hex(out.value, sizeof(out.value));
+    }
+    ASSERT_TRUE(diag.ClearFault());
+}
+
+TEST_F(ExportSweep, LibraryClosed)
+{
+    Brannic_DeInit();
+    for (const SweepCase& c : SweepCases()) {
+        SCOPED_TRACE(c.call);
+        Outputs out;
+        out.Preset();
+        EXPECT_EQ(0u, c.run(out));
+        EXPECT_TRUE(out.Untouched());
+    }
+    EXPECT_EQ(0u, Requests()) << "a closed library sent requests";
+    ASSERT_EQ(1, Brannic_Init());
+}
+
+const char kSweepWin98Exe[] = "test_portlib_exports_win98.exe";
+
+// In a copy that Wine runs as Windows 98: every driver family refuses; the port exports run
+// the port instructions, which Wine emulates only for 32-bit programs (reads give all ones).
+int NotNtSweepChild()
+{
+    int failures = 0;
+    if (Brannic_Init() != 1) {
+        printf("not-NT sweep: Brannic_Init failed\n");
+        return 1;
+    }
+    for (const SweepCase& c : SweepCases()) {
+        Outputs out;
+        out.Preset();
+        if (c.port_instruction) {
+#if defined(__i386__)
+            if (c.run(out) != 1) {
+                printf("not-NT sweep: %s did not run the port instruction\n", c.call.c_str());
+                failures++;
+            }
+#endif
+            continue;
+        }
+        DWORD result = c.run(out);
+        if (result != 0 || !out.Untouched()) {
+            printf("not-NT sweep: %s gave %lu, outputs %s\n", c.call.c_str(), (unsigned long)result,
+                   out.Untouched() ? "untouched" : "written");
+            failures++;
+        }
+    }
+    Brannic_DeInit();
+    return failures;
+}
+
+TEST(ExportSweepNotNt, DriverFamiliesRefuseAndSendNothing)
+{
+    RunAsWindows98Child(kSweepWin98Exe, "sweep");
+}
 
 #if defined(__i386__)
 
@@ -103,3 +366,10 @@ TEST(Exports, EachCleansItsOwnArgumentsOffTheStack)
 #endif
 
 }  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 3 && strcmp(argv[1], "child") == 0 && strcmp(argv[2], "sweep") == 0) return NotNtSweepChild();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -68,6 +68,33 @@ int ChildSendMany(const char* start_event, int count)
     return failures;
 }
 
+// Waits for the start signal, sends `count` Dorvane commands after a warm-up, and checks that
+// its handles and heap bytes came back. Exit code: 0, or 1 for failed sends, 2 for growth.
+int ChildSendLong(const char* start_event, int count)
+{
+    HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, start_event);
+    if (!start || Brannic_Init() != 1) return 200;
+    if (WaitForSingleObject(start, kHandOffMs) != WAIT_OBJECT_0) return 201;
+    CloseHandle(start);
+    int failures = 0;
+    for (int i = 0; i < 100; i++) Brannic_SendDorvaneIndexMethodEcCommandData(0x90, i);
+    Resources before = Resources::Now();
+    for (int i = 0; i < count; i++)
+        if (Brannic_SendDorvaneIndexMethodEcCommandData(0x90, i & 0xFF) != 1) failures++;
+    Resources after = Resources::Now();
+    Brannic_DeInit();
+    if (failures) {
+        printf("long sender: %d of %d sends failed\n", failures, count);
+        return 1;
+    }
+    if (after.handles != before.handles || after.heap_bytes != before.heap_bytes) {
+        printf("long sender: handles %lu -> %lu, heap bytes %zu -> %zu\n", (unsigned long)before.handles,
+               (unsigned long)after.handles, before.heap_bytes, after.heap_bytes);
+        return 2;
+    }
+    return 0;
+}
+
 // ---- The parent's side ----
 
 enum class Probe { kAbsent, kFree, kOwned };
@@ -227,6 +254,25 @@ TEST_F(EcLock, FourProcessesSendingAtOnceAllSucceed)
     CloseHandle(start);
 }
 
+// 10 000 sends from four processes at once: all succeed, and none of the senders is left with
+// more handles or heap bytes than before.
+TEST_F(EcLock, FourProcessesLongRunLeaveNoHandlesOrHeapBehind)
+{
+    const int per_child = 2500;
+    std::string start_name = UniqueName("start-long");
+    HANDLE start = NewEvent(start_name, true);
+    HANDLE children[4];
+    for (HANDLE& child : children) {
+        child = StartChild(SelfPath(), "send-long " + start_name + " " + std::to_string(per_child));
+        ASSERT_NE(nullptr, child);
+    }
+    SetEvent(start);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(0u, FinishChild(children[i], 540000)) << "child " << i << ": 1 failed sends, 2 growth";
+    EXPECT_NE(Probe::kOwned, ProbeLock()) << "the semaphore was left taken";
+    CloseHandle(start);
+}
+
 // Lock state lives in each call: two threads of one host never undo each other's lock.
 TEST_F(EcLock, TwoThreadsOfOneProcessAllSucceed)
 {
@@ -277,6 +323,8 @@ int main(int argc, char** argv)
             return ChildSendOne(argv[3], argv[4], strtoul(argv[5], nullptr, 10));
         if (strcmp(argv[2], "send-many") == 0 && argc == 5)
             return ChildSendMany(argv[3], atoi(argv[4]));
+        if (strcmp(argv[2], "send-long") == 0 && argc == 5)
+            return ChildSendLong(argv[3], atoi(argv[4]));
         return 99;
     }
     ::testing::InitGoogleTest(&argc, argv);

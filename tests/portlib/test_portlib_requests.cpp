@@ -572,34 +572,17 @@ int NotNtChild(bool port_instructions)
     return failures;
 }
 
-// Runs the child checks in a copy of this program that Wine reports as Windows 98, and checks
-// that the child never reached the driver.
-void RunNotNtChild(const char* mode)
-{
-    EnsureDriver();
-    driver_diag::Device diag;
-    ASSERT_TRUE(diag.Reset());
-    std::string copy = DirectoryOf(SelfPath()) + "\\" + kNotNtExe;
-    ASSERT_TRUE(CopyFileA(SelfPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
-    ASSERT_TRUE(SetProgramVersion(kNotNtExe, "win98"));
-    EXPECT_EQ(0u, FinishChild(StartChild(copy, mode))) << "checks that failed in the child are printed above";
-    portio_diag_counts counts = {};
-    ASSERT_TRUE(diag.Counts(&counts));
-    EXPECT_EQ(0u, counts.opens) << "the child opened the device";
-    EXPECT_EQ(0u, counts.requests) << "the child sent requests";
-}
-
 // Without a device the library opens and refuses every driver family.
 TEST(NotNtPlatform, OpensWithoutDeviceAndSendsNothing)
 {
-    RunNotNtChild("not-nt");
+    RunAsWindows98Child(kNotNtExe, "not-nt");
 }
 
 // The six port exports execute the port instructions instead.
 TEST(NotNtPlatform, PortExportsExecutePortInstructions)
 {
 #if defined(__i386__)
-    RunNotNtChild("not-nt-ports");
+    RunAsWindows98Child(kNotNtExe, "not-nt-ports");
 #else
     GTEST_SKIP() << "Wine emulates port instructions only for 32-bit programs";
 #endif
