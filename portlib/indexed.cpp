@@ -83,37 +83,40 @@ static uint8_t *list_record(DWORD index_port, DWORD data_port, DWORD count, cons
     return block;
 }
 
+/* Sends a list record and frees it; FALSE without a request when it could not be built. */
+static BOOL send_list(DWORD code, uint8_t *record, DWORD size, void *output, DWORD output_length)
+{
+    BOOL result;
+
+    if (!record) return FALSE;
+    result = driver_request(code, record, size, output, output_length);
+    HeapFree(GetProcessHeap(), 0, record);
+    return result;
+}
+
 /* The driver reads the registers straight into the caller's array. */
 static BOOL read_list(DWORD code, DWORD index_port, DWORD data_port, DWORD count,
                       const void *indices, void *values, DWORD width)
 {
     uint8_t *record;
-    DWORD size;
-    BOOL result;
+    DWORD size = 0;
 
     if (count == 0 || !indices || !values) return FALSE;
     if (!driver_guard()) return FALSE;
     record = list_record(index_port, data_port, count, indices, NULL, width, &size);
-    if (!record) return FALSE;
-    result = driver_request(code, record, size, values, count * width);
-    HeapFree(GetProcessHeap(), 0, record);
-    return result;
+    return send_list(code, record, size, values, count * width);
 }
 
 static BOOL write_list(DWORD code, DWORD index_port, DWORD data_port, DWORD count,
                        const void *indices, const void *values, DWORD width)
 {
     uint8_t *record;
-    DWORD size;
-    BOOL result;
+    DWORD size = 0;
 
     if (count == 0 || !indices || !values) return FALSE;
     if (!driver_guard()) return FALSE;
     record = list_record(index_port, data_port, count, indices, values, width, &size);
-    if (!record) return FALSE;
-    result = driver_request(code, record, size, NULL, 0);
-    HeapFree(GetProcessHeap(), 0, record);
-    return result;
+    return send_list(code, record, size, NULL, 0);
 }
 
 BOOL WINAPI Brannic_ReadIndexedByte(DWORD indexPort, DWORD dataPort, DWORD index, BYTE *value)
