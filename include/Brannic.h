@@ -11,6 +11,12 @@
 
 #include <windows.h>
 
+/* The release this header belongs to. */
+#define BRANNIC_VERSION_MAJOR 1
+#define BRANNIC_VERSION_MINOR 0
+#define BRANNIC_VERSION_PATCH 0
+#define BRANNIC_VERSION_STRING "1.0.0"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
