@@ -11,7 +11,8 @@
 
 #include <windows.h>
 
-/* The release this header belongs to. */
+/* The release this header belongs to. The build stops when these differ from the project's
+ * version, so the header, the binaries' version resources and the release agree. */
 #define BRANNIC_VERSION_MAJOR 1
 #define BRANNIC_VERSION_MINOR 0
 #define BRANNIC_VERSION_PATCH 0
