@@ -42,10 +42,23 @@ msvc_example() {   # architecture, output folder
              "/usr/$1-w64-mingw32/lib/libkernel32.a"
 }
 
+# find_package(Brannic) for a Microsoft-ABI compiler must pick that same Brannic.lib. CMake
+# cannot link there without the runtime, so this only configures and reads the link rule.
+msvc_package_pick() {   # architecture, kit lib folder, output folder
+    cmake -S "$kit/examples" -B "$3" -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR="$1" \
+          -DCMAKE_C_COMPILER=clang -DCMAKE_C_COMPILER_TARGET="$1-pc-windows-msvc" \
+          -DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY -DCMAKE_PREFIX_PATH="$kit" >"$3.log" 2>&1 ||
+        { cat "$3.log" >&2; return 1; }
+    grep -q "^brannic_example.exe: $2/Brannic.lib\$" "$3/CMakeFiles/brannic_example.dir/build.make" ||
+        { echo "find_package(Brannic) for $1-pc-windows-msvc does not link $2/Brannic.lib" >&2; return 1; }
+}
+
 mingw_example i686 "$tree32/package-check/mingw"
 mingw_example x86_64 "$tree64/package-check/mingw"
 msvc_example i686 "$tree32/package-check/msvc"
 cp "$kit/bin/Brannic.dll" "$tree32/package-check/msvc/"
 msvc_example x86_64 "$tree64/package-check/msvc"
 cp "$kit/bin/x64/Brannic.dll" "$tree64/package-check/msvc/"
+msvc_package_pick i686 "$kit/lib" "$tree32/package-check/msvc-cmake"
+msvc_package_pick x86_64 "$kit/lib/x64" "$tree64/package-check/msvc-cmake"
 echo "example host built from $(basename "$archive"): MinGW and clang/lld-link, 32- and 64-bit"

@@ -61,7 +61,7 @@ void PrintValue(DWORD value, int width);
 // "NAME 0x........" on a line of its own, for results that are more than one value.
 void PrintNamed(const char* name, DWORD value, int width);
 
-// ---- The library (main.cpp) ----
+// ---- The library (library.cpp) ----
 
 // Opens Brannic.dll as the command-line options say; says why when it fails.
 bool OpenLibrary();

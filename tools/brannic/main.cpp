@@ -68,21 +68,32 @@ static int TakeGlobalOptions(int argc, char** argv)
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
         const char* option = argv[i];
-        if (strcmp(option, "--wait") == 0) g_library.wait = true;
-        else if (strcmp(option, "--install") == 0) g_library.install = TRUE;
-        else if (strcmp(option, "--auto") == 0) given_auto = true;
-        else if (strcmp(option, "--remove") == 0) g_library.remove_service = true;
-        else if (strcmp(option, "--dir") == 0) {
-            if (++i == argc) return BadInput("--dir needs a folder after it"), -1;
-            g_library.driver_dir = argv[i];
+        if (strcmp(option, "--wait") == 0) {
+            g_library.wait = true;
+        } else if (strcmp(option, "--install") == 0) {
+            g_library.install = TRUE;
+        } else if (strcmp(option, "--auto") == 0) {
+            given_auto = true;
+        } else if (strcmp(option, "--remove") == 0) {
+            g_library.remove_service = true;
+        } else if (strcmp(option, "--dir") == 0 && i + 1 < argc) {
+            g_library.driver_dir = argv[++i];
+        } else if (strcmp(option, "--dir") == 0) {
+            BadInput("--dir needs a folder after it");
+            return -1;
         } else {
-            return BadInput("unknown option %s (brannic --help lists them)", option), -1;
+            BadInput("unknown option %s (brannic --help lists them)", option);
+            return -1;
         }
     }
-    if ((given_auto || g_library.driver_dir) && !g_library.install)
-        return BadInput("--auto and --dir go with --install"), -1;
-    if (g_library.wait && g_library.install)
-        return BadInput("--wait and --install are two ways to open; give one"), -1;
+    if ((given_auto || g_library.driver_dir) && !g_library.install) {
+        BadInput("--auto and --dir go with --install");
+        return -1;
+    }
+    if (g_library.wait && g_library.install) {
+        BadInput("--wait and --install are two ways to open; give one");
+        return -1;
+    }
     g_library.auto_start = given_auto;
     return i;
 }
