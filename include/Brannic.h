@@ -11,6 +11,13 @@
 
 #include <windows.h>
 
+/* The release this header belongs to. The build stops when these differ from the project's
+ * version, so the header, the binaries' version resources and the release agree. */
+#define BRANNIC_VERSION_MAJOR 1
+#define BRANNIC_VERSION_MINOR 0
+#define BRANNIC_VERSION_PATCH 0
+#define BRANNIC_VERSION_STRING "1.0.0"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -6,6 +6,10 @@
 #       the load-time imports ("dll function", one per line) are exactly those of PINNED, every
 #       one from a system DLL is in CLASSIC (what Windows 95 and NT 4.0 both export), and the
 #       file asks for no Windows newer than 4.0
+#   check_pe.sh OBJDUMP FILE dlls NAME...
+#       every DLL the file imports from is one of NAME...
+#   check_pe.sh OBJDUMP FILE functions DLL NAME...
+#       the functions imported from DLL are exactly NAME... (none: DLL is not imported)
 set -eu
 objdump=$1 file=$2 what=$3
 shift 3
@@ -14,6 +18,16 @@ status=0
 
 # Lines of a list file without comments and blanks, sorted.
 entries() { sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$1" | sort -u; }
+
+# The load-time imports as "dll function" lines, the DLL in lower case. "DLL Name: X" opens a
+# DLL's list; its functions are the last word of each row after it.
+imports() {
+    printf '%s\n' "$tables" | awk '
+        /DLL Name:/ { dll = tolower($3); next }
+        dll != "" && NF == 0 { dll = "" }
+        dll != "" && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print dll, $NF }' | sort -u
+}
+lower() { echo "$1" | tr 'A-Z' 'a-z'; }
 
 case $what in
 exports)
@@ -36,11 +50,7 @@ exports)
     ;;
 imports)
     pinned=$1 classic=$2
-    # "DLL Name: X" opens a DLL's list; its functions are the last word of each row after it.
-    imported=$(printf '%s\n' "$tables" | awk '
-        /DLL Name:/ { dll = tolower($3); next }
-        dll != "" && NF == 0 { dll = "" }
-        dll != "" && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print dll, $NF }' | sort -u)
+    imported=$(imports)
     expected=$(entries "$pinned")
     echo "$(printf '%s\n' "$imported" | grep -c .) load-time imports"
     unexpected=$(printf '%s\n' "$imported" | grep -vxF "$expected" || true)
@@ -56,6 +66,20 @@ imports)
         minor=$(printf '%s\n' "$tables" | awk -v f="Minor$field" '$1 == f { print $2 }')
         [ "$major.$minor" = 4.0 ] || { echo "$field is $major.$minor, not 4.0"; status=1; }
     done
+    ;;
+dlls)
+    for dll in $(imports | cut -d' ' -f1 | sort -u); do
+        allowed=0
+        for name in "$@"; do [ "$dll" = "$(lower "$name")" ] && allowed=1; done
+        [ $allowed = 1 ] || { echo "$(basename "$file") imports from $dll, not among: $*"; status=1; }
+    done
+    ;;
+functions)
+    dll=$(lower "$1")
+    shift
+    seen=$(imports | awk -v dll="$dll" '$1 == dll { print $2 }' | sort | tr '\n' ' ')
+    want=$(for name in "$@"; do echo "$name"; done | sort | tr '\n' ' ')
+    [ "$seen" = "$want" ] || { echo "$(basename "$file") imports from $dll: [${seen% }], expected: [${want% }]"; status=1; }
     ;;
 *)
     echo "unknown check: $what" >&2

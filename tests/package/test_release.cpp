@@ -1,0 +1,83 @@
+// The release as Windows sees it: the version resource of every shipped binary, and the
+// example host that scripts/package --check built from the unpacked archive alone (MinGW
+// through find_package(Brannic), clang with lld-link against Brannic.lib) reading a value
+// the stand-in driver was given.
+#include "portlib_test.h"
+#include "program_run.h"
+
+using namespace portlib_test;
+
+namespace {
+
+std::string BinFolder() { return DirectoryOf(SelfPath()); }
+
+// One string of the binary's version resource (US English, Unicode block).
+std::string VersionString(const std::vector<char>& info, const char* name)
+{
+    std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
+    char* text = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), query.c_str(), (void**)&text, &length) || !text) return "(none)";
+    return std::string(text, length && !text[length - 1] ? length - 1 : length);
+}
+
+TEST(VersionResources, EveryShippedBinaryCarriesTheRelease)
+{
+    const DWORD version_high = MAKELONG(BRANNIC_VERSION_MINOR, BRANNIC_VERSION_MAJOR);
+    const DWORD version_low = MAKELONG(0, BRANNIC_VERSION_PATCH);
+    for (const char* name : {"lumetta.exe", "lumetta-legacy.exe", "Brannic.dll", "brannic.exe"}) {
+        SCOPED_TRACE(name);
+        std::string path = BinFolder() + "\\" + name;
+        DWORD ignored = 0;
+        DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+        ASSERT_NE(0u, size) << "no version resource";
+        std::vector<char> info(size);
+        ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void**)&fixed, &length));
+        ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), length);
+        EXPECT_EQ(version_high, fixed->dwFileVersionMS);
+        EXPECT_EQ(version_low, fixed->dwFileVersionLS);
+        EXPECT_EQ(version_high, fixed->dwProductVersionMS);
+        EXPECT_EQ(version_low, fixed->dwProductVersionLS);
+        bool is_dll = std::string(name).find(".dll") != std::string::npos;
+        EXPECT_EQ(DWORD(is_dll ? VFT_DLL : VFT_APP), fixed->dwFileType);
+
+        EXPECT_EQ(BRANNIC_VERSION_STRING, VersionString(info, "FileVersion"));
+        EXPECT_EQ(BRANNIC_VERSION_STRING, VersionString(info, "ProductVersion"));
+        EXPECT_EQ(name, VersionString(info, "OriginalFilename"));
+        EXPECT_EQ("Lumetta notebook utilities", VersionString(info, "ProductName"));
+        EXPECT_LT(8u, VersionString(info, "FileDescription").size());
+    }
+}
+
+class PackageExample : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureDriver(); }
+    driver_diag::Device diag;
+};
+
+TEST_F(PackageExample, ReadsAPortTheStandInWasGiven)
+{
+    for (const char* toolchain : {"mingw", "msvc"}) {
+        SCOPED_TRACE(toolchain);
+        std::string exe = BinFolder() + "\\..\\package-check\\" + toolchain + "\\brannic_example.exe";
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(exe.c_str()))
+            << exe << " is missing: scripts/package --check builds it";
+        ASSERT_TRUE(diag.IsOpen());
+        ASSERT_TRUE(diag.Reset());
+        ASSERT_TRUE(diag.ResetMachine());
+        ASSERT_TRUE(diag.Poke(PORTIO_SPACE_PORT, 0, 0x2F8, 0xA7));
+
+        ProgramRun run = RunProgram(exe, "0x2F8");
+        EXPECT_EQ(0u, run.status) << run.out << run.err;
+        EXPECT_EQ("port 0x02F8: 0xA7\n", run.out);
+        std::vector<portio_diag_log_entry> log;
+        ASSERT_TRUE(diag.Log(&log));
+        ASSERT_EQ(1u, log.size());
+        EXPECT_TRUE(IsRequest(log[0], PORTIO_INPUT_BYTE, Le(0x2F8, 4), 1));
+    }
+}
+
+}  // namespace

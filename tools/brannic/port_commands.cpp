@@ -1,0 +1,160 @@
+// Commands over single I/O ports and the registers behind index/data port pairs. One
+// register goes out as a single request, several as one list request.
+#include "Brannic.h"
+#include "cli.h"
+
+#define MAX_PORT 0xFFFFu
+
+static int ReadPort(int width, int argc, char** argv)
+{
+    DWORD port;
+    if (!CheckCount(argc, argv, 1, 1) || !TakeNumber(argv[0], "PORT", MAX_PORT, &port))
+        return EXIT_BAD_INPUT;
+    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+    DWORD value = 0;
+    if (width == 1) {
+        BYTE byte;
+        if (!Brannic_InputByteValue(port, &byte)) return CallFailed("Brannic_InputByteValue");
+        value = byte;
+    } else if (width == 2) {
+        WORD word;
+        if (!Brannic_InputWordValue(port, &word)) return CallFailed("Brannic_InputWordValue");
+        value = word;
+    } else if (!Brannic_InputDWordValue(port, &value)) {
+        return CallFailed("Brannic_InputDWordValue");
+    }
+    PrintValue(value, width);
+    return EXIT_DONE;
+}
+
+static int WritePort(int width, int argc, char** argv)
+{
+    DWORD port, value;
+    if (!CheckCount(argc, argv, 2, 2) || !TakeNumber(argv[0], "PORT", MAX_PORT, &port) ||
+        !TakeNumber(argv[1], "VALUE", MaxOfWidth(width), &value))
+        return EXIT_BAD_INPUT;
+    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+    if (width == 1 && !Brannic_OutputByteValue(port, value, nullptr))
+        return CallFailed("Brannic_OutputByteValue");
+    if (width == 2 && !Brannic_OutputWordValue(port, value, nullptr))
+        return CallFailed("Brannic_OutputWordValue");
+    if (width == 4 && !Brannic_OutputDWordValue(port, value, nullptr))
+        return CallFailed("Brannic_OutputDWordValue");
+    return EXIT_DONE;
+}
+
+static bool TakePortPair(char** argv, DWORD* index_port, DWORD* data_port)
+{
+    return TakeNumber(argv[0], "INDEXPORT", MAX_PORT, index_port) &&
+           TakeNumber(argv[1], "DATAPORT", MAX_PORT, data_port);
+}
+
+// Registers of one width in the element type the list exports take.
+static BOOL ReadRegisters(int width, DWORD index_port, DWORD data_port, DWORD count,
+                          const DWORD* indices, DWORD* values, const char** call)
+{
+    static BYTE bytes[2][MAX_LIST];
+    static WORD words[2][MAX_LIST];
+    BOOL ok;
+    if (width == 4) {
+        *call = count == 1 ? "Brannic_ReadIndexedDWord" : "Brannic_ReadIndexedDWordArray";
+        return count == 1 ? Brannic_ReadIndexedDWord(index_port, data_port, indices[0], values)
+                          : Brannic_ReadIndexedDWordArray(index_port, data_port, count, indices, values);
+    }
+    if (width == 2) {
+        for (DWORD i = 0; i < count; i++) words[0][i] = (WORD)indices[i];
+        *call = count == 1 ? "Brannic_ReadIndexedWord" : "Brannic_ReadIndexedWordArray";
+        ok = count == 1 ? Brannic_ReadIndexedWord(index_port, data_port, indices[0], words[1])
+                        : Brannic_ReadIndexedWordArray(index_port, data_port, count, words[0], words[1]);
+        for (DWORD i = 0; i < count; i++) values[i] = words[1][i];
+        return ok;
+    }
+    for (DWORD i = 0; i < count; i++) bytes[0][i] = (BYTE)indices[i];
+    *call = count == 1 ? "Brannic_ReadIndexedByte" : "Brannic_ReadIndexedByteArray";
+    ok = count == 1 ? Brannic_ReadIndexedByte(index_port, data_port, indices[0], bytes[1])
+                    : Brannic_ReadIndexedByteArray(index_port, data_port, count, bytes[0], bytes[1]);
+    for (DWORD i = 0; i < count; i++) values[i] = bytes[1][i];
+    return ok;
+}
+
+static BOOL WriteRegisters(int width, DWORD index_port, DWORD data_port, DWORD count,
+                           const DWORD* indices, const DWORD* values, const char** call)
+{
+    static BYTE bytes[2][MAX_LIST];
+    static WORD words[2][MAX_LIST];
+    if (width == 4) {
+        *call = count == 1 ? "Brannic_WriteIndexedDWord" : "Brannic_WriteIndexedDWordArray";
+        return count == 1 ? Brannic_WriteIndexedDWord(index_port, data_port, indices[0], values[0])
+                          : Brannic_WriteIndexedDWordArray(index_port, data_port, count, indices, values);
+    }
+    if (width == 2) {
+        for (DWORD i = 0; i < count; i++) {
+            words[0][i] = (WORD)indices[i];
+            words[1][i] = (WORD)values[i];
+        }
+        *call = count == 1 ? "Brannic_WriteIndexedWord" : "Brannic_WriteIndexedWordArray";
+        return count == 1 ? Brannic_WriteIndexedWord(index_port, data_port, indices[0], values[0])
+                          : Brannic_WriteIndexedWordArray(index_port, data_port, count, words[0], words[1]);
+    }
+    for (DWORD i = 0; i < count; i++) {
+        bytes[0][i] = (BYTE)indices[i];
+        bytes[1][i] = (BYTE)values[i];
+    }
+    *call = count == 1 ? "Brannic_WriteIndexedByte" : "Brannic_WriteIndexedByteArray";
+    return count == 1 ? Brannic_WriteIndexedByte(index_port, data_port, indices[0], values[0])
+                      : Brannic_WriteIndexedByteArray(index_port, data_port, count, bytes[0], bytes[1]);
+}
+
+static int ReadRegisterCommand(int width, int argc, char** argv)
+{
+    static DWORD indices[MAX_LIST], values[MAX_LIST];
+    DWORD index_port, data_port;
+    if (!CheckCount(argc, argv, 3, 2 + MAX_LIST) || !TakePortPair(argv, &index_port, &data_port))
+        return EXIT_BAD_INPUT;
+    DWORD count = argc - 2;
+    for (DWORD i = 0; i < count; i++)
+        if (!TakeNumber(argv[2 + i], "INDEX", MaxOfWidth(width), &indices[i])) return EXIT_BAD_INPUT;
+    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+    const char* call;
+    if (!ReadRegisters(width, index_port, data_port, count, indices, values, &call))
+        return CallFailed(call);
+    for (DWORD i = 0; i < count; i++) PrintValue(values[i], width);
+    return EXIT_DONE;
+}
+
+static int WriteRegisterCommand(int width, int argc, char** argv)
+{
+    static DWORD indices[MAX_LIST], values[MAX_LIST];
+    DWORD index_port, data_port;
+    if (!CheckCount(argc, argv, 3, 2 + MAX_LIST) || !TakePortPair(argv, &index_port, &data_port))
+        return EXIT_BAD_INPUT;
+    DWORD count = argc - 2;
+    for (DWORD i = 0; i < count; i++)
+        if (!TakePair(argv[2 + i], "INDEX=VALUE", MaxOfWidth(width), &indices[i], &values[i]))
+            return EXIT_BAD_INPUT;
+    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+    const char* call;
+    if (!WriteRegisters(width, index_port, data_port, count, indices, values, &call))
+        return CallFailed(call);
+    return EXIT_DONE;
+}
+
+const Command kPortCommands[] = {
+    {"in8", "PORT", "read a byte from an I/O port", 1, ReadPort},
+    {"in16", "PORT", "read a word from an I/O port", 2, ReadPort},
+    {"in32", "PORT", "read a double word from an I/O port", 4, ReadPort},
+    {"out8", "PORT VALUE", "write a byte to an I/O port", 1, WritePort},
+    {"out16", "PORT VALUE", "write a word to an I/O port", 2, WritePort},
+    {"out32", "PORT VALUE", "write a double word to an I/O port", 4, WritePort},
+    {"reg-read8", "INDEXPORT DATAPORT INDEX...", "read 8-bit index/data registers", 1,
+     ReadRegisterCommand},
+    {"reg-read16", "INDEXPORT DATAPORT INDEX...", "read 16-bit registers", 2, ReadRegisterCommand},
+    {"reg-read32", "INDEXPORT DATAPORT INDEX...", "read 32-bit registers", 4, ReadRegisterCommand},
+    {"reg-write8", "INDEXPORT DATAPORT INDEX=VALUE...", "write 8-bit registers", 1,
+     WriteRegisterCommand},
+    {"reg-write16", "INDEXPORT DATAPORT INDEX=VALUE...", "write 16-bit registers", 2,
+     WriteRegisterCommand},
+    {"reg-write32", "INDEXPORT DATAPORT INDEX=VALUE...", "write 32-bit registers", 4,
+     WriteRegisterCommand},
+};
+const int kPortCommandCount = sizeof(kPortCommands) / sizeof(kPortCommands[0]);
