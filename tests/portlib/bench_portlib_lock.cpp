@@ -1,7 +1,7 @@
 // What a holder of the EC lock that is killed does to the others: four copies of this program
 // send Dorvane commands in a loop; the stand-in driver holds one request, the copy whose call
 // owns the lock is killed, the three others go on for a while, then pause and resume.
-// Prints what each phase gave: bench_portlib_lock [seconds after the kill, default 10]
+// Prints what each phase gave: bench_portlib_lock [seconds after the kill, default 30]
 #include <cstdlib>
 #include <cstring>
 
@@ -114,19 +114,19 @@ void Report(const Shared* shared, Phase phase, const char* what, LONGLONG since,
 int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "sender") == 0) return SenderMain(atoi(argv[2]));
-    double after_kill = argc > 1 ? atof(argv[1]) : 10.0;
+    double after_kill = argc > 1 ? atof(argv[1]) : 30.0;
     Shared* shared = MapShared();
     if (!shared || after_kill <= 0 || !bench::Prepare()) return 1;
     driver_diag::Device diag;
 
     HANDLE senders[kSenders];
     bool alive[kSenders];
+    LONGLONG started = Now();
     for (int i = 0; i < kSenders; i++) {
         senders[i] = StartSender(i);
         alive[i] = senders[i] != nullptr;
         if (!alive[i]) return 1;
     }
-    LONGLONG started = Now();
     Sleep(2000);
 
     // The next request is held at the driver; its sender owns the lock meanwhile.
