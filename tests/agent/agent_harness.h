@@ -35,13 +35,24 @@ HWND WaitForAgentWindow(DWORD ms = kWaitMs);
 void CleanUpProgram(Program &p);
 // The simulation's call log from index `from` on, as "Fennick_Init, Fennick_LoadDriver, ...".
 std::string CallLogText(const NotebookState *s, uint32_t from = 0);
-// Port accesses of the EC since the trace was last cleared, as "r6C=00 w6C=45 ...".
+// Port accesses of the EC since the trace was last cleared, as "r6C=00 w6C=45 ..."; a failed
+// access ends in "!".
 std::string TraceText(const NotebookState *s);
+// Fails the test when a stand-in recorded a breach of its rules (port access without a loaded
+// driver, a byte written to a busy EC, ...).
+void ExpectNoViolation(const NotebookState *s, const std::string &what = "");
+// Checks for violations, then zero-fills the simulation for the next configuration.
+void ClearNotebook(NotebookState *s, const std::string &what = "");
+// Runs bin/notebookctl.exe on this process's simulation; gives its output without "\r" and
+// checks its exit code.
+std::string Notebookctl(const std::string &arguments, DWORD expectedExitCode = 0);
 
-// Unit tests: a fresh simulated notebook for the stand-ins linked into the test.
+// Unit tests: a fresh simulated notebook for the stand-ins linked into the test; at the end,
+// no stand-in may have recorded a violation.
 class NotebookTest : public ::testing::Test {
 protected:
     void SetUp() override;
+    void TearDown() override;
     NotebookState *s = nullptr;
 };
 
