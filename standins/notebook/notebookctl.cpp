@@ -6,6 +6,10 @@
 
 static NotebookState *s;
 
+// Bound on the wait for the agent to read the volume and finish with it (an emulated machine
+// under load can take seconds).
+const DWORD kAgentAnswerMs = 15000;
+
 static void Usage()
 {
     puts("usage: notebookctl COMMAND [ARGS]\n"
@@ -119,11 +123,12 @@ static bool SweepStep(HWND window, int percent)
     uint32_t commands = s->ledCommands;
     SimSetVolume(s, percent);
     SimRequestVolumeNotes(s, 1);
-    if (!SimWaitUntil([&] { return s->getVolumeCalls != reads; }, 5000)) {
-        printf("volume %3d %%   the agent did not read the volume within 5 s\n", percent);
+    if (!SimWaitUntil([&] { return s->getVolumeCalls != reads; }, kAgentAnswerMs)) {
+        printf("volume %3d %%   the agent did not read the volume within %lu ms\n", percent,
+               (unsigned long)kAgentAnswerMs);
         return false;
     }
-    SimSyncWithWindow(window, 5000);   // until the handler that read the volume has returned
+    SimSyncWithWindow(window, kAgentAnswerMs);   // until the handler that read it has returned
 
     char bar[8];
     for (int i = 0; i < 7; i++)

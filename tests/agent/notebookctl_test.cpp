@@ -32,7 +32,7 @@ TEST_F(AgentProgramTest, NotebookctlEcIdleClearsAnInputBufferLeftFull)
     CloseAndExpectExit(agent);
 }
 
-TEST_F(AgentProgramTest, NotebookctlSweepSaysWhyNothingWasSent)
+TEST_F(AgentProgramTest, NotebookctlSweepSaysWhichKeyControllerCallFailed)
 {
     // The key controller fails at the agent's start: one agent each.
     const struct {
@@ -52,10 +52,12 @@ TEST_F(AgentProgramTest, NotebookctlSweepSaysWhyNothingWasSent)
         EXPECT_TRUE(Contains(SweepLine("50"), c.line));
         CloseAndExpectExit(agent);
     }
+}
 
-    // One agent through a series of EC settings; each step a level of its own, since the agent
+TEST_F(AgentProgramTest, NotebookctlSweepSaysWhyTheEcGotNothing)
+{
+    // One agent through a series of settings; each step a level of its own, since the agent
     // holds back a level it tried within 500 ms whatever became of it.
-    ResetNotebook();
     Program agent;
     ASSERT_TRUE(Launch(Install("ctl-sweep", kW7, "win7", {"Fennick.dll", "Pernet.dll"}), &agent));
     const struct {
