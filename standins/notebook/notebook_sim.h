@@ -25,12 +25,24 @@ enum SimCall : uint32_t {
     CallPernetUnregister, CallPernetDeInit,
 };
 
+// Where a stand-in library, told to, dispatches the calling thread's queued messages before it
+// answers, as a library that pumps messages would: the window procedure is re-entered from
+// inside the agent's call.
+enum SimReenterPoint : uint32_t {
+    ReenterNowhere = 0,
+    ReenterInPortRead,      // Fennick_InputByteValue
+    ReenterInPortWrite,     // Fennick_OutputByteValue
+    ReenterInGetVolume,     // Pernet_GetVolumeLevel
+    ReenterInMixerRange,    // Oskal_GetMaxMinValue
+};
+
 struct PortAccess {
     uint8_t write;   // 1 write, 0 read
     uint8_t port;
-    uint8_t value;
-    uint8_t pad;
-    uint32_t pad2;
+    uint8_t value;   // written, or read (for a failed read: what the caller's byte held)
+    uint8_t failed;  // the call returned 0 (scripted, or refused without a loaded driver)
+    uint8_t scratchIn;   // writes: the caller's scratch byte as the call found it
+    uint8_t pad[3];
     int64_t timeUs;  // QueryPerformanceCounter time in microseconds
 };
 
@@ -47,6 +59,11 @@ struct NotebookState {
     uint32_t ecExpect;              // 0 command, 1 first data byte, 2 second data byte, 3 done
     uint32_t ecCommand, ecData1;
     uint32_t inputStuck;            // set by EcInputSticksAfterData2
+    uint32_t inputBusyReads;        // after each byte taken, input full for this many status reads
+    uint32_t inputBusyLeft;         // status reads the input buffer stays full for yet
+    uint32_t refillOutputBytes;     // put into the output buffer once, when its last byte is read
+    uint32_t portReads, portWrites; // accesses since the EC was cleared, failed ones included
+    uint32_t failReadAt, failWriteAt;   // the read or write of this number fails (0: none)
     uint32_t ledLevelKnown, ledLevel;
     uint32_t commandBytes;          // bytes other than 0xFF written to port 0x6C
     uint32_t ledCommands;           // complete 0x45 0x8B level commands
@@ -55,10 +72,24 @@ struct NotebookState {
     volatile LONG traceCount;
     PortAccess trace[kTraceCapacity];
 
-    // Fennick
+    // Fennick. Like the real library, the stand-in gives port access only to a process in which
+    // Fennick_Init and then Fennick_LoadDriver succeeded, until Fennick_UnLoadDriver; anything
+    // else is refused and recorded as a violation.
     uint32_t failInit, failLoadDriver;
     uint32_t initCalls, loadDriverCalls, unloadDriverCalls;
     char initPath[520];
+    uint32_t initDonePid;           // process in which Fennick_Init last succeeded
+    uint32_t driverLoadedPid;       // process whose driver is loaded (0: none)
+    uint32_t driverUnloadedPid;     // process that last unloaded its driver
+
+    // Breaches of the rules of the components, which every test checks for.
+    uint32_t violations;
+    char firstViolation[160];
+
+    // Re-entry: the call at `reenterPoint` numbered `reenterAt` (counted in reenterCalls, from 1)
+    // dispatches the queued messages; reentered counts the messages it dispatched.
+    uint32_t reenterPoint, reenterAt, reenterCalls;
+    volatile LONG reentered;
 
     // Oskal: a mixer control with a range and channel values.
     uint32_t mixerMax, mixerMin, channelCount;
@@ -75,6 +106,7 @@ struct NotebookState {
     int32_t volume;
     uint32_t failGetVolume, failInitEx;
     uint32_t initExCalls, registerCalls, unregisterCalls, deinitCalls;
+    char initExModule[260];         // file of the Pernet.dll that took the last Pernet_InitEx
     uint64_t initExWindow, registerWindow, unregisterWindow;
     uint32_t initExChangedMsg, initExRemovedMsg, registerMsg, unregisterMsg;
     volatile LONG getVolumeCalls;
@@ -158,14 +190,38 @@ inline void SimLogCall(NotebookState *s, SimCall call)
     SimUnlock(s);
 }
 
-// Clears the EC's trace and counters (not its behaviour).
+// Records a breach of a component's rules; the first one is kept as text.
+inline void SimViolation(NotebookState *s, const char *what)
+{
+    SimLock(s);
+    if (s->violations++ == 0)
+        lstrcpynA(s->firstViolation, what, sizeof s->firstViolation);
+    SimUnlock(s);
+}
+
+// Clears the EC's trace, counters and passing state (not its behaviour or scripted failures).
 inline void SimClearEc(NotebookState *s)
 {
     SimLock(s);
     s->traceCount = 0;
     s->ecExpect = 0;
-    s->inputStuck = 0;
+    s->inputStuck = s->inputBusyLeft = 0;
+    s->portReads = s->portWrites = 0;
     s->commandBytes = s->ledCommands = s->closingBytes = 0;
+    SimUnlock(s);
+}
+
+// Sets the EC's behaviour afresh: whatever the last one left (a stuck input buffer, bytes
+// waiting, a busy countdown) goes with it. Scripted failures stay.
+inline void SimSetEcBehaviour(NotebookState *s, EcBehaviour behaviour, uint32_t staleBytes = 0,
+                              uint32_t refillBytes = 0, uint32_t inputBusyReads = 0)
+{
+    SimLock(s);
+    s->ecBehaviour = behaviour;
+    s->staleOutputBytes = staleBytes;
+    s->refillOutputBytes = refillBytes;
+    s->inputBusyReads = inputBusyReads;
+    s->inputStuck = s->inputBusyLeft = 0;
     SimUnlock(s);
 }
 

@@ -2,8 +2,13 @@
 // did with it. The simulation is chosen by the environment variable NOTEBOOK_SIM.
 #include "notebook_sim.h"
 #include <stdlib.h>
+#include <string>
 
 static NotebookState *s;
+
+// Bound on the wait for the agent to read the volume and finish with it (an emulated machine
+// under load can take seconds).
+const DWORD kAgentAnswerMs = 15000;
 
 static void Usage()
 {
@@ -13,11 +18,34 @@ static void Usage()
          "  volume PERCENT          set the endpoint volume and report the change\n"
          "  mixer MAX MIN VALUE...  set the mixer range and channels and report the change\n"
          "  device-changed | device-removed   report a device event\n"
-         "  ec idle | stale N | output-stuck | input-stuck | sticky-after-data\n"
-         "  fail none | init | load\n"
-         "  status | trace          show the EC's LED level and counters, or the port trace\n"
+         "  ec idle | stale N [REFILL] | output-stuck | input-stuck | sticky-after-data |\n"
+         "     input-busy N         the EC from now on (what the last setting left goes);\n"
+         "                          REFILL bytes come once the N stale ones were read;\n"
+         "                          input-busy: input full for N status reads after each byte\n"
+         "  fail none | init | load | volume | read N | write N\n"
+         "                          make a call fail: Fennick_Init, Fennick_LoadDriver,\n"
+         "                          Pernet_GetVolumeLevel, or the Nth port read or write from now\n"
+         "  status | trace          show the EC's LED level, counters and violations, or the\n"
+         "                          port trace (a failed access ends in !)\n"
          "  sweep STEP...           for each step (a volume, or wait:MS), set the volume, let\n"
-         "                          the agent handle it and print one line of what the EC got");
+         "                          the agent handle it and print one line of what the EC got,\n"
+         "                          or why it got nothing");
+}
+
+// Why the agent cannot reach the EC, or nullptr when its key controller is ready.
+static const char *KeyControllerTrouble()
+{
+    if (s->driverLoadedPid)
+        return nullptr;
+    if (s->initCalls == 0)
+        return "Fennick_Init was not called";
+    if (!s->initDonePid)
+        return "Fennick_Init failed";
+    if (s->driverUnloadedPid)
+        return "its driver was unloaded";
+    if (s->loadDriverCalls == 0)
+        return "Fennick_LoadDriver was not called";
+    return "Fennick_LoadDriver failed";
 }
 
 static void PrintStatus()
@@ -29,10 +57,14 @@ static void PrintStatus()
         printf("never set\n");
     printf("LED commands: %u, command bytes: %u, closing bytes: %u, port accesses: %ld\n",
            s->ledCommands, s->commandBytes, s->closingBytes, s->traceCount);
-    printf("Fennick: init %u (\"%s\"), load %u, unload %u\n", s->initCalls, s->initPath,
-           s->loadDriverCalls, s->unloadDriverCalls);
+    const char *trouble = KeyControllerTrouble();
+    printf("Fennick: init %u (\"%s\"), load %u, unload %u; %s%s\n", s->initCalls, s->initPath,
+           s->loadDriverCalls, s->unloadDriverCalls, trouble ? "not ready: " : "ready",
+           trouble ? trouble : "");
     printf("Pernet: volume %d%%, reads %ld; Oskal: reads %ld\n", s->volume, s->getVolumeCalls,
            s->maxMinCalls);
+    printf("violations: %u%s%s\n", s->violations, s->violations ? ", the first: " : "",
+           s->violations ? s->firstViolation : "");
     printf("calls:");
     for (uint32_t i = 0; i < s->callCount && i < kCallLogCapacity; i++)
         printf(" %s;", SimCallName(s->calls[i]));
@@ -50,18 +82,53 @@ static void PrintTrace()
     }
 }
 
+static const PortAccess &TraceAt(LONG i) { return s->trace[(uint32_t)i % kTraceCapacity]; }
+
+// Why the port accesses from `first` on did not deliver a whole LED command with its closing
+// byte; "" when they did. The EC's last answer tells which buffer it kept full.
+static std::string EcTrouble(LONG first, bool commandTaken)
+{
+    LONG end = s->traceCount;
+    bool closed = end > first && TraceAt(end - 1).write && TraceAt(end - 1).value == 0xFF;
+    if (end > first && closed && !TraceAt(end - 1).failed)
+        return "";
+    char text[96];
+    if (end > first && TraceAt(end - 1).write && TraceAt(end - 1).failed) {
+        const PortAccess &a = TraceAt(end - 1);
+        snprintf(text, sizeof text, "writing %02X to port 0x%02X failed", a.value, a.port);
+        return text;
+    }
+    BYTE status = 0;
+    for (LONG i = end - 1; i >= first; i--) {
+        if (!TraceAt(i).write && TraceAt(i).port == 0x6C) {
+            status = TraceAt(i).value;
+            break;
+        }
+    }
+    const char *why = status & 0x01   ? "the EC's output buffer did not empty"
+                      : status & 0x02 ? "the EC's input buffer stayed full"
+                                      : "the agent stopped";
+    if (commandTaken)
+        snprintf(text, sizeof text, "no closing byte: %s", why);
+    else
+        snprintf(text, sizeof text, "%s", why);
+    return text;
+}
+
 // One step of the sweep: returns false when the agent did not react.
 static bool SweepStep(HWND window, int percent)
 {
     LONG reads = s->getVolumeCalls;
     LONG traceStart = s->traceCount;
+    uint32_t commands = s->ledCommands;
     SimSetVolume(s, percent);
     SimRequestVolumeNotes(s, 1);
-    if (!SimWaitUntil([&] { return s->getVolumeCalls != reads; }, 5000)) {
-        printf("volume %3d %%   the agent did not read the volume within 5 s\n", percent);
+    if (!SimWaitUntil([&] { return s->getVolumeCalls != reads; }, kAgentAnswerMs)) {
+        printf("volume %3d %%   the agent did not read the volume within %lu ms\n", percent,
+               (unsigned long)kAgentAnswerMs);
         return false;
     }
-    SimSyncWithWindow(window, 5000);   // until the handler that read the volume has returned
+    SimSyncWithWindow(window, kAgentAnswerMs);   // until the handler that read it has returned
 
     char bar[8];
     for (int i = 0; i < 7; i++)
@@ -71,14 +138,32 @@ static bool SweepStep(HWND window, int percent)
            s->ledLevelKnown ? (char)('0' + s->ledLevel) : '-');
     int written = 0;
     for (LONG i = traceStart; i < s->traceCount; i++) {
-        const PortAccess &a = s->trace[(uint32_t)i % kTraceCapacity];
+        const PortAccess &a = TraceAt(i);
         if (a.write) {
-            printf(" %02X", a.value);
+            printf(" %02X%s", a.value, a.failed ? "!" : "");
             written++;
         }
     }
-    if (!written)
-        printf(" nothing sent (same level within 500 ms)");
+    bool commandTaken = s->ledCommands != commands;
+    if (s->traceCount == traceStart) {
+        // The agent did not touch the EC: it could not, it read no volume, or it held the
+        // level back.
+        const char *trouble = KeyControllerTrouble();
+        if (trouble)
+            printf(" nothing sent: the key controller is not ready (%s)", trouble);
+        else if (s->failGetVolume)
+            printf(" nothing sent: the agent could not read the volume");
+        else
+            printf(" nothing sent (same level within 500 ms)");
+    } else {
+        std::string trouble = EcTrouble(traceStart, commandTaken);
+        if (!trouble.empty())
+            printf("%s%s", written ? "   " : " ",
+                   (!written          ? "nothing sent: " + trouble
+                    : commandTaken    ? "(" + trouble + ")"
+                                      : "command incomplete: " + trouble)
+                       .c_str());
+    }
     printf("\n");
     fflush(stdout);
     return true;
@@ -131,17 +216,43 @@ int main(int argc, char **argv)
     } else if (!strcmp(cmd, "device-removed")) {
         SimRequestDeviceEvents(s, 0, 1);
     } else if (!strcmp(cmd, "ec") && argc >= 3) {
-        SimLock(s);
         const char *b = argv[2];
-        s->ecBehaviour = !strcmp(b, "output-stuck")        ? EcOutputNeverClears
-                         : !strcmp(b, "input-stuck")       ? EcInputNeverClears
-                         : !strcmp(b, "sticky-after-data") ? EcInputSticksAfterData2
-                                                           : EcIdle;
-        s->staleOutputBytes = !strcmp(b, "stale") && argc > 3 ? (uint32_t)atoi(argv[3]) : 0;
+        uint32_t n = argc > 3 ? (uint32_t)atoi(argv[3]) : 0;
+        if (!strcmp(b, "output-stuck"))
+            SimSetEcBehaviour(s, EcOutputNeverClears);
+        else if (!strcmp(b, "input-stuck"))
+            SimSetEcBehaviour(s, EcInputNeverClears);
+        else if (!strcmp(b, "sticky-after-data"))
+            SimSetEcBehaviour(s, EcInputSticksAfterData2);
+        else if (!strcmp(b, "stale"))
+            SimSetEcBehaviour(s, EcIdle, n, argc > 4 ? (uint32_t)atoi(argv[4]) : 0);
+        else if (!strcmp(b, "input-busy"))
+            SimSetEcBehaviour(s, EcIdle, 0, 0, n);
+        else if (!strcmp(b, "idle"))
+            SimSetEcBehaviour(s, EcIdle);
+        else {
+            Usage();
+            return 2;
+        }
+    } else if (!strcmp(cmd, "fail") && argc >= 3) {
+        const char *what = argv[2];
+        uint32_t n = argc > 3 ? (uint32_t)atoi(argv[3]) : 0;
+        static const char *const kWhats[] = {"none", "init", "load", "volume", "read", "write"};
+        bool known = false;
+        for (const char *w : kWhats)
+            known = known || !strcmp(what, w);
+        if (!known) {
+            Usage();
+            return 2;
+        }
+        SimLock(s);
+        s->failInit = !strcmp(what, "init");
+        s->failLoadDriver = !strcmp(what, "load");
+        s->failGetVolume = !strcmp(what, "volume");
+        // Numbered from now: the agent's next read or write is number 1.
+        s->failReadAt = !strcmp(what, "read") && n ? s->portReads + n : 0;
+        s->failWriteAt = !strcmp(what, "write") && n ? s->portWrites + n : 0;
         SimUnlock(s);
-    } else if (!strcmp(cmd, "fail") && argc == 3) {
-        s->failInit = !strcmp(argv[2], "init");
-        s->failLoadDriver = !strcmp(argv[2], "load");
     } else if (!strcmp(cmd, "status")) {
         PrintStatus();
     } else if (!strcmp(cmd, "trace")) {

@@ -48,6 +48,7 @@ int WINAPI Oskal_GetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD *maxi
         return 0;
     (void)flags;
     InterlockedIncrement(&s->maxMinCalls);
+    ReenterIfScripted(ReenterInMixerRange);
     SimLock(s);
     s->lastSelectors[0] = mixer;
     s->lastSelectors[1] = line;

@@ -3,6 +3,7 @@
 // the windows it was given; the device-event calls it gets back are recorded with their thread.
 #include "standin.h"
 
+static HINSTANCE s_self;
 static HWND s_eventWindow, s_volumeWindow;
 static UINT s_changedMsg, s_removedMsg, s_volumeMsg;
 
@@ -37,8 +38,9 @@ static int CalledBack(uint32_t NotebookState::*thread, volatile LONG NotebookSta
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void *reserved)
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void *reserved)
 {
+    s_self = self;
     LogLoading(reason, reserved, CallPernetLoaded, CallPernetFreed);
     return TRUE;
 }
@@ -49,6 +51,8 @@ int WINAPI Pernet_InitEx(HWND window, UINT changedMsg, UINT removedMsg)
                           &NotebookState::initExWindow, &NotebookState::initExChangedMsg))
         return 0;
     s_sim->initExRemovedMsg = removedMsg;
+    // Which copy answered, for tests that put more than one Pernet.dll within reach.
+    GetModuleFileNameA(s_self, s_sim->initExModule, sizeof s_sim->initExModule);
     if (s_sim->failInitEx)
         return 0;
     s_eventWindow = window;
@@ -94,6 +98,7 @@ int WINAPI Pernet_GetVolumeLevel(int *percent)
     if (!s || !percent)
         return 0;
     InterlockedIncrement(&s->getVolumeCalls);
+    ReenterIfScripted(ReenterInGetVolume);
     SimLock(s);
     int ok = !s->failGetVolume;
     if (ok)

@@ -89,3 +89,25 @@ static inline bool StartPoster(const char *event, void (*post)(NotebookState *s)
     s_posterThread = CreateThread(nullptr, 0, PosterMain, nullptr, 0, nullptr);
     return s_posterThread != nullptr;
 }
+
+// Dispatches the calling thread's queued messages when this call is the one the simulation
+// names (reenterPoint and the reenterAt-th such call), as a library that pumps messages while
+// it works would. Runs outside the simulation's lock, since the window procedure it re-enters
+// calls the stand-ins again.
+static inline void ReenterIfScripted(SimReenterPoint point)
+{
+    NotebookState *s = Sim();
+    if (!s || s->reenterPoint != point)
+        return;
+    SimLock(s);
+    bool now = ++s->reenterCalls == s->reenterAt;
+    SimUnlock(s);
+    if (!now)
+        return;
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        InterlockedIncrement(&s->reentered);
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+}

@@ -1,4 +1,5 @@
 #include "agent_harness.h"
+#include <algorithm>
 
 NotebookState *OpenTestNotebook()
 {
@@ -110,17 +111,75 @@ std::string TraceText(const NotebookState *s)
     for (LONG i = 0; i < n && i < (LONG)kTraceCapacity; i++) {
         const PortAccess &a = s->trace[i];
         char item[16];
-        snprintf(item, sizeof item, "%s%c%02X=%02X", t.empty() ? "" : " ", a.write ? 'w' : 'r',
-                 a.port, a.value);
+        snprintf(item, sizeof item, "%s%c%02X=%02X%s", t.empty() ? "" : " ", a.write ? 'w' : 'r',
+                 a.port, a.value, a.failed ? "!" : "");
         t += item;
     }
     return t;
+}
+
+void ExpectNoViolation(const NotebookState *s, const std::string &what)
+{
+    EXPECT_EQ(0u, s->violations) << what << (what.empty() ? "" : ": ")
+                                 << "the first violation: " << s->firstViolation;
+}
+
+void ClearNotebook(NotebookState *s, const std::string &what)
+{
+    ExpectNoViolation(s, what);
+    memset(s, 0, sizeof *s);
+}
+
+std::string Notebookctl(const std::string &arguments, DWORD expectedExitCode)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        ADD_FAILURE() << "no pipe: " << GetLastError();
+        return "";
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = writeEnd;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    std::string exe = BinDir() + "\\notebookctl.exe";
+    std::string cmd = "\"" + exe + "\" " + arguments;
+    bool started = CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &si, &pi);
+    CloseHandle(writeEnd);
+    std::string out;
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << exe << ": " << GetLastError();
+    } else {
+        char buffer[512];
+        DWORD n;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n)
+            out.append(buffer, n);
+        DWORD code = 12345;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, kWaitMs)) << cmd;
+        GetExitCodeProcess(pi.hProcess, &code);
+        EXPECT_EQ(expectedExitCode, code) << cmd << " printed:\n" << out;
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    CloseHandle(readEnd);
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+    return out;
 }
 
 void NotebookTest::SetUp()
 {
     s = OpenTestNotebook();
     ASSERT_NE(nullptr, s);
+}
+
+void NotebookTest::TearDown()
+{
+    if (s)
+        ExpectNoViolation(s, "at the end of the test");
 }
 
 void AgentProgramTest::SetUp()
@@ -133,6 +192,7 @@ void AgentProgramTest::TearDown()
 {
     for (Program &p : programs)
         CleanUpProgram(p);
+    NotebookTest::TearDown();
 }
 
 std::string AgentProgramTest::Install(const std::string &folder, const std::string &agentCopy,
@@ -198,5 +258,5 @@ void AgentProgramTest::ResetNotebook()
     for (Program &p : programs)
         CleanUpProgram(p);
     programs.clear();
-    memset(s, 0, sizeof *s);
+    ClearNotebook(s, "before the reset");
 }

@@ -69,3 +69,21 @@ TEST_F(BackEndTest, ForwardsGoNowhereAfterUnbinding)
     int percent = 5;
     EXPECT_EQ(0, EndpointGetVolumeLevel(&percent));
 }
+
+TEST_F(BackEndTest, PernetBesideTheProgramIsBoundThoughAnotherPernetIsLoaded)
+{
+    // A load by bare name takes a module of that name the process holds already, wherever it
+    // came from; the agent names the file beside the program and gets that one. The other copy
+    // lacks Pernet_Register, so binding it would also fail the registration.
+    std::string other = BinDir() + "\\variants\\pernet-no-register\\Pernet.dll";
+    HMODULE loadedFirst = LoadLibraryA(other.c_str());
+    ASSERT_NE(nullptr, loadedFirst) << other;
+    g_backEndMode = EndpointMode;
+    ASSERT_TRUE(BindAudioBackEnd());
+    HWND window = (HWND)(uintptr_t)0x1234;
+    EXPECT_TRUE(RegisterVolumeNotifications(window));
+    EXPECT_STRCASEEQ((BinDir() + "\\Pernet.dll").c_str(), s->initExModule);
+    UnregisterVolumeNotifications(window);
+    UnbindAudioBackEnd();
+    FreeLibrary(loadedFirst);
+}

@@ -16,7 +16,9 @@ protected:
         NotebookTest::SetUp();
         g_ecPauseSeam = [](DWORD) {};
         g_tickCountSeam = [] { return s_now; };
-        g_keyControllerReady = true;
+        g_keyControllerReady = false;
+        StartKeyController();   // the stand-in gives port access only after a real start
+        ASSERT_TRUE(g_keyControllerReady);
         g_lastLedSendTime = 0;
     }
     void TearDown() override
@@ -62,6 +64,7 @@ TEST(MixerPercentTest, StepsOfAHundredthOfTheRange)
         {65535, 0, 64552, 98, 5},  {65535, 0, 64553, 99, 6},  {65535, 0, 65535, 100, 6},
         {1099, 100, 500, 50, 3},   // the minimum is not subtracted from the value
         {0xFFFFFFFF, 0, 100, -1, 0}, {4, 5, 100, -1, 0},   // maximum - minimum + 1 wraps to 0
+        {0, 0, 0xFFFFFFFF, 0x7FFFFFFF, 6},   // far beyond 100 %: the largest percentage
     };
     for (const auto &c : cases) {
         int percent = -1;

@@ -1,8 +1,10 @@
-// The legacy build's level rule and update, reading the mixer through the linked stand-in.
+// The legacy build's level rule and update, reading the mixer through the linked stand-in, and
+// its window procedure when a library call dispatches a volume change while an update runs.
 #include "agent_harness.h"
 #include "led_channel.h"
 #include "led_update.h"
 #include "legacy.h"
+#include "shell.h"
 
 TEST(LegacyLevelTest, FifthOfTheRangeRoundedUp)
 {
@@ -39,7 +41,7 @@ TEST_F(LegacyUpdateTest, ReadsTheMixerAndSendsTheLevel)
     };
     g_ecPauseSeam = [](DWORD) {};   // no 10 ms pauses
     for (const auto &c : cases) {
-        memset(s, 0, sizeof *s);
+        ClearNotebook(s, c.what);
         s->mixerMax = 65535;
         s->channelCount = c.nullArray ? 0 : 2;
         s->channels[0] = 100;
@@ -48,7 +50,10 @@ TEST_F(LegacyUpdateTest, ReadsTheMixerAndSendsTheLevel)
         s->failGetMaxMin = c.failMaxMin;
         s->failGetValue = c.failValue;
         s->ledLevel = 9;
-        g_keyControllerReady = c.ready;
+        g_keyControllerReady = false;
+        if (c.ready)
+            StartKeyController();   // the stand-in gives port access only after a real start
+        ASSERT_EQ(c.ready, g_keyControllerReady) << c.what;
         g_lastLedLevel = 0xFF;
         EXPECT_EQ(c.level >= 0, UpdateLegacyLed()) << c.what;
         EXPECT_EQ(c.level < 0 ? 9u : (uint32_t)c.level, s->ledLevel) << c.what;
@@ -57,4 +62,59 @@ TEST_F(LegacyUpdateTest, ReadsTheMixerAndSendsTheLevel)
         EXPECT_EQ(c.frees, s->freeCalls) << c.what;
         EXPECT_EQ(0, s->arraysOutstanding) << c.what;
     }
+}
+
+// The agent's window procedure in a window of the test's own: creation and destruction are
+// not the agent's here.
+static LRESULT CALLBACK TestWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_CREATE || msg == WM_DESTROY)
+        return DefWindowProcA(window, msg, wParam, lParam);
+    return AgentWindowProc(window, msg, wParam, lParam);
+}
+
+TEST_F(LegacyUpdateTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
+{
+    // The legacy build updates straight from the message, without a refresh guard: the update
+    // guard alone keeps a nested update out of a running one.
+    const struct {
+        const char *what;
+        SimReenterPoint point;
+        uint32_t at;   // the how-many-th call of that kind pumps
+    } cases[] = {
+        {"Oskal_GetMaxMinValue pumps", ReenterInMixerRange, 1},
+        {"Fennick pumps as the first data byte is written", ReenterInPortWrite, 2},
+        {"Fennick pumps at the flush's status read", ReenterInPortRead, 1},
+    };
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = TestWindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "LegacyWindowTest";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, nullptr);
+    ASSERT_NE(nullptr, window);
+    g_ecPauseSeam = [](DWORD) {};
+    g_tickCountSeam = [] { return (DWORD)10000; };   // one moment: a repeat is held back
+    for (const auto &c : cases) {
+        ClearNotebook(s, c.what);
+        g_keyControllerReady = false;
+        StartKeyController();
+        g_lastLedLevel = 0xFF;
+        s->mixerMax = 65535;
+        s->channelCount = 1;
+        s->channels[0] = 30000;   // level 3 by the legacy rule
+        s->reenterPoint = c.point;
+        s->reenterAt = c.at;
+        PostMessageA(window, WM_USER, 0, 0);
+        SendMessageA(window, WM_USER, 0, 0);
+        EXPECT_EQ(1, s->reentered) << c.what << ": the queued message was dispatched inside";
+        EXPECT_EQ(1, s->maxMinCalls) << c.what << ": the nested update read the mixer";
+        EXPECT_EQ("r6C=00 r6C=00 w6C=45 r6C=00 w68=8B r6C=00 w68=03 r6C=00 w6C=FF",
+                  TraceText(s))
+            << c.what << ": one LED command, not interleaved with another";
+    }
+    g_tickCountSeam = nullptr;
+    g_ecPauseSeam = nullptr;
+    DestroyWindow(window);
 }
