@@ -31,15 +31,8 @@ struct Step {
     uint32_t code;
 };
 
-class CommandLine : public ::testing::Test {
+class CommandLine : public FreshDriver {
 protected:
-    static void SetUpTestSuite() { EnsureDriver(); }
-    void SetUp() override
-    {
-        ASSERT_TRUE(diag.IsOpen()) << "the stand-in driver's device does not open";
-        ASSERT_TRUE(diag.Reset());
-        ASSERT_TRUE(diag.ResetMachine());
-    }
     void RunSteps(std::initializer_list<Step> steps)
     {
         for (const Step& step : steps) {
@@ -59,8 +52,6 @@ protected:
         EXPECT_TRUE(diag.Peek(space, key, address, &value));
         return value;
     }
-
-    driver_diag::Device diag;
 };
 
 // Widths, and registers one at a time (single requests) or as lists (one list request).

@@ -73,9 +73,9 @@ inline void EnsureDriver()
     }
 }
 
-// A case that starts with the stand-in driver running, its log, counts, fault and machine
-// cleared, and the library open once.
-class OpenLibrary : public ::testing::Test {
+// A case that starts with the stand-in driver running and its log, counts, fault and machine
+// cleared.
+class FreshDriver : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureDriver(); }
     void SetUp() override
@@ -83,6 +83,18 @@ protected:
         ASSERT_TRUE(diag.IsOpen()) << "the stand-in driver's device does not open";
         ASSERT_TRUE(diag.Reset());
         ASSERT_TRUE(diag.ResetMachine());
+    }
+
+    driver_diag::Device diag;
+};
+
+// The same, with the library open once.
+class OpenLibrary : public FreshDriver {
+protected:
+    void SetUp() override
+    {
+        FreshDriver::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_EQ(1, Brannic_Init());
     }
     void TearDown() override { Brannic_DeInit(); }
@@ -103,8 +115,6 @@ protected:
         ASSERT_EQ(1u, log.size()) << what;
         EXPECT_TRUE(IsRequest(log[0], code, input, output)) << what;
     }
-
-    driver_diag::Device diag;
 };
 
 inline std::string SelfPath()
