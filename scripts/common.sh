@@ -26,6 +26,21 @@ prepare() {
 
 elapsed() { echo "$(($(date +%s) - $1)) s"; }
 
+# After prepare: CPack packs both trees' install rules into one ZIP named with the project's
+# version, in BUILD_DIR. With --check the archive is unpacked and the example host built from
+# it alone, where the tests look for it. write_archive [--check]
+write_archive() {
+    name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$BUILD_DIR/CPackConfig.cmake")
+    archive=$BUILD_DIR/$name.zip
+    rm -f "$archive"
+    (cd "$BUILD_DIR" && cpack -G ZIP >"$BUILD_DIR/cpack.log" 2>&1) ||
+        { cat "$BUILD_DIR/cpack.log" >&2; return 1; }
+    echo "$archive: $(stat -c %s "$archive") bytes"
+    if [ "${1:-}" = --check ]; then
+        sh "$top/tests/package/build_examples.sh" "$archive" "$BUILD_DIR" "$BUILD_DIR/x64"
+    fi
+}
+
 # Runs CTest over a 32-bit build tree inside the emulated guest (scripts/guest-image): the
 # source and build trees are copied into the guest at their own absolute paths, so CTest's
 # files and the Wine runner stay valid, and run from the guest's disk (programs mapped from

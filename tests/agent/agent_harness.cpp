@@ -1,5 +1,5 @@
 #include "agent_harness.h"
-#include <algorithm>
+#include "program_run.h"
 
 NotebookState *OpenTestNotebook()
 {
@@ -132,42 +132,12 @@ void ClearNotebook(NotebookState *s, const std::string &what)
 
 std::string Notebookctl(const std::string &arguments, DWORD expectedExitCode)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd, writeEnd;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        ADD_FAILURE() << "no pipe: " << GetLastError();
-        return "";
-    }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = writeEnd;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    std::string exe = BinDir() + "\\notebookctl.exe";
-    std::string cmd = "\"" + exe + "\" " + arguments;
-    bool started = CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &si, &pi);
-    CloseHandle(writeEnd);
-    std::string out;
-    if (!started) {
-        ADD_FAILURE() << "cannot start " << exe << ": " << GetLastError();
-    } else {
-        char buffer[512];
-        DWORD n;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n)
-            out.append(buffer, n);
-        DWORD code = 12345;
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, kWaitMs)) << cmd;
-        GetExitCodeProcess(pi.hProcess, &code);
-        EXPECT_EQ(expectedExitCode, code) << cmd << " printed:\n" << out;
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-    }
-    CloseHandle(readEnd);
-    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
-    return out;
+    // A sweep runs many steps; CTest's own limit for the case is the real bound.
+    const DWORD kNotebookctlMs = 110000;
+    ProgramRun run = RunProgram(BinDir() + "\\notebookctl.exe", arguments, kNotebookctlMs);
+    std::string printed = run.out + run.err;
+    EXPECT_EQ(expectedExitCode, run.status) << "notebookctl " << arguments << " printed:\n" << printed;
+    return printed;
 }
 
 void NotebookTest::SetUp()
