@@ -1,4 +1,5 @@
-# Shared by scripts/test, scripts/demo and scripts/bench: install, configure and build.
+# Shared by the scripts: installing packages, configuring and building, the release archive and
+# the 32-bit run in the emulated guest.
 # BUILD_DIR (default build/) holds the 32-bit deliverables in bin/; BUILD_DIR/x64 holds the
 # 64-bit twin of the same sources. HOST_RUN_DIR is the tree this host runs programs from: the
 # 32-bit one where the host executes 32-bit code, else the 64-bit one.
@@ -6,6 +7,23 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$top/build}
 case $BUILD_DIR in /*) ;; *) BUILD_DIR=$top/$BUILD_DIR ;; esac
 jobs=$(nproc)
+
+# How CTest runs the 32-bit build's Wine tests, natively or in the guest; the host checks
+# (label host) read files on the build host and run there.
+ctest_32bit_options="-LE host --output-on-failure -j2"
+
+# Installs those of the named Debian packages that are missing (as root); quiet otherwise.
+install_missing() {
+    missing=""
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
+            missing="$missing $package"
+    done
+    [ -n "$missing" ] || return 0
+    echo "$(basename "$0"): installing:$missing" >&2
+    apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
 
 runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
@@ -49,6 +67,12 @@ ctest_in_guest() {
     build=$1; shift
     guest_started=$(date +%s)
     image=$("$top/scripts/guest-image") || return 1
+    if [ ! -f "$image/root.img" ] || [ ! -f "$image/vmlinuz" ] || [ ! -f "$image/initrd.gz" ]; then
+        echo "scripts/guest-image printed this, which is not a guest's folder (vmlinuz," >&2
+        echo "initrd.gz, root.img); it must print only that folder on standard output:" >&2
+        printf '%s\n' "$image" | head -5 >&2
+        return 1
+    fi
     echo "guest ready after $(elapsed "$guest_started")"
     job=$build/guest-job
     rm -rf "$job"
@@ -60,20 +84,9 @@ ctest_in_guest() {
         --exclude="${build#/}/x64" --exclude="${build#/}/googletest" \
         --exclude="${build#/}/wineprefix" --exclude="${build#/}/guest-job" \
         --exclude="${top#/}/build-*" $trees
-    printf '%s\n' "$@" >"$job/ctest-arguments"
-    cat >"$job/job.sh" <<JOB
-set -u
-tar -C / -xf /job/tree.tar
-set --
-while IFS= read -r argument; do [ -n "\$argument" ] && set -- "\$@" "\$argument"; done </job/ctest-arguments
-export LUMETTA_WINEPREFIX_TEMPLATE=/opt/wineprefix-win32 WINEDLLOVERRIDES=mscoree,mshtml=
-cd "$build"
-ctest -LE pe --output-on-failure -j2 "\$@"
-status=\$?
-"$top/scripts/wine-run" --stop "$build"
-cp Testing/Temporary/LastTest.log /job/ 2>/dev/null
-exit \$status
-JOB
+    echo ctest >"$job/task"
+    echo "$build" >"$job/build-dir"
+    printf '%s\n' $ctest_32bit_options "$@" >"$job/ctest-arguments"
     guest_status=0
     "$top/scripts/guest-run" --image "$image" "$job" || guest_status=$?
     echo "guest run: $(elapsed "$guest_started") in all (tree copied in: $(du -h "$job/tree.tar" | cut -f1))"
