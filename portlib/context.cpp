@@ -9,7 +9,6 @@
 #include "driver_requests.h"
 
 #define PATH_BUFFER_SIZE 256
-#define SERVICE_DISPLAY_NAME "Quorvel General Port I/O"
 #define SERVICE_KEY_PATH "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME
 #define IMAGE_PATH_PREFIX "\\??\\"
 #define DEVICE_OPEN_ATTEMPTS 20
@@ -187,7 +186,7 @@ static BOOL service_install(BOOL auto_start, LPCSTR driver_dir)
         return service_update(auto_start, driver_path);
     }
 
-    service = SCM_CALL(CreateServiceA, manager, PORTIO_SERVICE_NAME, SERVICE_DISPLAY_NAME,
+    service = SCM_CALL(CreateServiceA, manager, PORTIO_SERVICE_NAME, PORTIO_SERVICE_DISPLAY_NAME,
                              SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
                              auto_start ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
                              SERVICE_ERROR_NORMAL, driver_path, NULL, NULL, NULL, NULL, NULL);

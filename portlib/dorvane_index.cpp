@@ -8,7 +8,6 @@
 #include "driver_requests.h"
 #include "ec_command.h"
 
-#define EC_LOCK_NAME "Dorvane Utility Semaphore Object"
 #define EC_LOCK_WAIT_MS 600
 #define EC_LOCK_PAUSE_MS 200
 #define EC_LOCK_WAITS 3
@@ -26,7 +25,7 @@ struct ec_lock {
 static BOOL ec_lock_acquire(struct ec_lock *lock)
 {
     lock->held = FALSE;
-    lock->semaphore = CreateSemaphoreA(NULL, 1, 1, EC_LOCK_NAME);
+    lock->semaphore = CreateSemaphoreA(NULL, 1, 1, PORTIO_EC_LOCK_NAME);
     if (!lock->semaphore) return FALSE;
     for (int wait = 0; wait < EC_LOCK_WAITS; wait++) {
         if (wait > 0) Sleep(EC_LOCK_PAUSE_MS);

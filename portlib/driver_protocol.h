@@ -1,7 +1,8 @@
 /*
- * Requests between Brannic.dll and the port I/O driver: the device, the code rule, every
- * request code, and the layout of the records. Shared by the library, the stand-in driver
- * and the tests, so it is plain C.
+ * Requests between Brannic.dll and the port I/O driver: the device and its service, the code
+ * rule, every request code, and the layout of the records; and the EC lock, which every
+ * program that sends Dorvane EC commands shares. Shared by the library, brannic.exe, the
+ * stand-in driver and the tests, so it is plain C.
  */
 #ifndef DRIVER_PROTOCOL_H
 #define DRIVER_PROTOCOL_H
@@ -19,7 +20,10 @@
 #define PORTIO_DEVICE_NAME_W L"\\Device\\Quorvel_NTPortIO"
 #define PORTIO_DOS_NAME_W    L"\\DosDevices\\Quorvel_NTPortIO"
 #define PORTIO_SERVICE_NAME  "QuorvelPortIO"
+#define PORTIO_SERVICE_DISPLAY_NAME "Quorvel General Port I/O"
 #define PORTIO_DRIVER_FILE   "Tamsk.sys"
+/* A named semaphore, initial and maximum count 1: the Dorvane sending requests hold it. */
+#define PORTIO_EC_LOCK_NAME  "Dorvane Utility Semaphore Object"
 
 /* Device type 40000, FILE_ANY_ACCESS, METHOD_BUFFERED. */
 #define PORTIO_DEVICE_TYPE 0x9C40u

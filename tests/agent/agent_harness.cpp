@@ -215,6 +215,15 @@ void AgentProgramTest::CloseAndExpectExit(const Program &p)
     ExpectExitsAtOnce(p, "after the close request");
 }
 
+void AgentProgramTest::CloseByTaskkillAndExpectExit(const Program &p, const std::string &exeName)
+{
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    ProgramRun run = RunProgram(std::string(system) + "\\taskkill.exe", "/im " + exeName, kWaitMs);
+    EXPECT_EQ(0u, run.status) << "taskkill /im " << exeName << " printed:\n" << run.out << run.err;
+    ExpectExitsAtOnce(p, "after taskkill /im " + exeName);
+}
+
 void AgentProgramTest::WaitForAgent(const Program &agent, volatile LONG *counter, LONG before,
                                     const std::string &what)
 {

@@ -82,6 +82,9 @@ protected:
     void ExpectExitsAtOnce(const Program &p, const std::string &what);
     // Asks the agent to close and checks that it exits with code 0.
     void CloseAndExpectExit(const Program &p);
+    // Closes the agent as a user would, with "taskkill /im exeName" (no /f), and checks that
+    // it exits with code 0.
+    void CloseByTaskkillAndExpectExit(const Program &p, const std::string &exeName);
     // Waits until counter passes `before`, then until the agent's handler has returned.
     void WaitForAgent(const Program &agent, volatile LONG *counter, LONG before,
                       const std::string &what);

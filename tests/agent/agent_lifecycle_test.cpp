@@ -37,34 +37,43 @@ TEST_F(AgentProgramTest, SecondCopyOfEitherBuildExitsAtOnceAndLeavesTheFirstAlon
     DestroyWindow(onlyTitle);
 }
 
+// A close request and the system's own task tools (taskkill without /f posts WM_CLOSE) both
+// shut the agent down in order.
 TEST_F(AgentProgramTest, VersionPicksTheLibraryAndACloseRequestShutsDownInOrder)
 {
     const char *const endpointStart =
         "Fennick_Init, Fennick_LoadDriver, Pernet loaded, Pernet_InitEx, Pernet_Register";
     const char *const endpointStop =
         "Pernet_Unregister, Pernet_DeInit, Pernet freed, Fennick_UnLoadDriver";
+    const char *const legacyStart =
+        "Oskal loaded, Fennick_Init, Fennick_LoadDriver, Oskal_HookDevice";
+    const char *const legacyStop = "Fennick_UnLoadDriver, Oskal_UnHookDevice";
     const struct {
         const char *what, *agent, *version, *startCalls, *stopCalls;
+        bool byTaskkill;
     } cases[] = {
         {"full build, Windows XP", kXp, "winxp",
          "Fennick_Init, Fennick_LoadDriver, Oskal loaded, Oskal_HookDevice",
-         "Oskal_UnHookDevice, Oskal freed, Fennick_UnLoadDriver"},
+         "Oskal_UnHookDevice, Oskal freed, Fennick_UnLoadDriver", false},
         {"full build, Vista", "lumetta.exe=lumetta-vista.exe", "vista", endpointStart,
-         endpointStop},
-        {"full build, Windows 7", kW7, "win7", endpointStart, endpointStop},
-        {"legacy build", kLegacy, nullptr,
-         "Oskal loaded, Fennick_Init, Fennick_LoadDriver, Oskal_HookDevice",
-         "Fennick_UnLoadDriver, Oskal_UnHookDevice"},
+         endpointStop, false},
+        {"full build, Windows 7", kW7, "win7", endpointStart, endpointStop, false},
+        {"legacy build", kLegacy, nullptr, legacyStart, legacyStop, false},
+        {"full build, Windows 7, taskkill", kW7, "win7", endpointStart, endpointStop, true},
+        {"legacy build, taskkill", kLegacy, nullptr, legacyStart, legacyStop, true},
     };
     for (const auto &c : cases) {
         ResetNotebook();
         Program agent;
-        ASSERT_TRUE(Launch(Install("close-order", c.agent, c.version,
-                                   {"Fennick.dll", "Oskal.dll", "Pernet.dll"}),
-                           &agent)) << c.what;
+        std::string exe = Install("close-order", c.agent, c.version,
+                                  {"Fennick.dll", "Oskal.dll", "Pernet.dll"});
+        ASSERT_TRUE(Launch(exe, &agent)) << c.what;
         EXPECT_EQ(c.startCalls, CallLogText(s)) << c.what;
         uint32_t started = s->callCount;
-        CloseAndExpectExit(agent);
+        if (c.byTaskkill)
+            CloseByTaskkillAndExpectExit(agent, exe.substr(exe.rfind('\\') + 1));
+        else
+            CloseAndExpectExit(agent);
         EXPECT_EQ(c.stopCalls, CallLogText(s, started)) << c.what;
         EXPECT_EQ(nullptr, SimAgentWindow()) << c.what;
         uint64_t w = (uint64_t)(uintptr_t)agent.window;

@@ -9,7 +9,6 @@ constexpr DWORD kPollMs = 10;
 constexpr DWORD kStateTimeoutMs = 5000;   // service start or stop
 constexpr DWORD kRemoveTimeoutMs = 5000;  // service manager dropping a deleted service
 constexpr DWORD kDeviceTimeoutMs = 5000;  // device appearing after a start
-constexpr const char* kDisplayName = "Quorvel General Port I/O";
 
 struct ScHandle {
     SC_HANDLE h = nullptr;
@@ -75,7 +74,7 @@ bool Install(std::string* error) {
     // A service deleted earlier but not yet dropped blocks a new registration: wait it out.
     ScHandle service(nullptr);
     if (!WaitFor([&] {
-            service.h = CreateServiceA(manager.h, PORTIO_SERVICE_NAME, kDisplayName, SERVICE_ALL_ACCESS,
+            service.h = CreateServiceA(manager.h, PORTIO_SERVICE_NAME, PORTIO_SERVICE_DISPLAY_NAME, SERVICE_ALL_ACCESS,
                                        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                        path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
             if (service.h) return true;

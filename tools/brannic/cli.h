@@ -65,5 +65,12 @@ void PrintNamed(const char* name, DWORD value, int width);
 
 // Opens Brannic.dll as the command-line options say; says why when it fails.
 bool OpenLibrary();
+// Points to brannic status after a failure whose cause the library does not tell.
+void SuggestStatus();
+
+// ---- brannic status (status.cpp) ----
+
+// Why the library can or cannot reach its driver; 0 when the device opens.
+int StatusCommand(int param, int argc, char** argv);
 
 #endif  // BRANNIC_CLI_H

@@ -22,14 +22,20 @@ bool OpenLibrary()
         CallFailed(g_library.wait ? "Brannic_Init" : "Brannic_InitExA");
         fputs(g_library.install
                   ? "brannic: the driver's device did not open, and registering or starting its "
-                    "service did not help (is Tamsk.sys in the folder, and are you an administrator?)\n"
-                  : "brannic: the driver's device did not open (is its service registered? "
-                    "--install registers it)\n",
+                    "service did not help\n"
+                  : "brannic: the driver's device did not open, and starting its service did "
+                    "not help (--install registers it)\n",
               stderr);
+        SuggestStatus();
         return false;
     }
     g_open = true;
     return true;
+}
+
+void SuggestStatus()
+{
+    fputs("brannic: brannic status tells what stands in the way\n", stderr);
 }
 
 void CloseLibrary()
@@ -51,15 +57,22 @@ static int AddServiceCommand(int, int argc, char** argv)
 {
     bool auto_start = TakeFlag(&argc, argv, "--auto");
     if (!CheckCount(argc, argv, 0, 1)) return EXIT_BAD_INPUT;
-    if (!Brannic_AddServiceA(auto_start, argc ? argv[0] : nullptr))
-        return CallFailed("Brannic_AddServiceA");
+    if (!Brannic_AddServiceA(auto_start, argc ? argv[0] : nullptr)) {
+        CallFailed("Brannic_AddServiceA");
+        SuggestStatus();
+        return EXIT_CALL_FAILED;
+    }
     return EXIT_DONE;
 }
 
 static int RemoveServiceCommand(int, int argc, char** argv)
 {
     if (!CheckCount(argc, argv, 0, 0)) return EXIT_BAD_INPUT;
-    if (!Brannic_RemoveService()) return CallFailed("Brannic_RemoveService");
+    if (!Brannic_RemoveService()) {
+        CallFailed("Brannic_RemoveService");
+        SuggestStatus();
+        return EXIT_CALL_FAILED;
+    }
     return EXIT_DONE;
 }
 
@@ -67,5 +80,6 @@ const Command kServiceCommands[] = {
     {"open", "", "open and close the library", 0, OpenCommand},
     {"add-service", "[--auto] [DIR]", "register the driver service", 0, AddServiceCommand},
     {"remove-service", "", "delete the driver service", 0, RemoveServiceCommand},
+    {"status", "", "why the library can or cannot reach its driver", 0, StatusCommand},
 };
 const int kServiceCommandCount = sizeof(kServiceCommands) / sizeof(kServiceCommands[0]);
