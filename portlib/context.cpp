@@ -243,11 +243,27 @@ static BOOL service_remove(void)
     return deleted ? TRUE : FALSE;
 }
 
+/* TRUE when the OEM string converts back to exactly the length wide characters given. */
+static BOOL converts_back(const char *narrow, LPCWSTR wide, int length)
+{
+    WCHAR back[PATH_BUFFER_SIZE];
+    int i;
+
+    if (MultiByteToWideChar(CP_OEMCP, 0, narrow, -1, back, PATH_BUFFER_SIZE) != length + 1)
+        return FALSE;
+    for (i = 0; i < length; i++)
+        if (back[i] != wide[i]) return FALSE;
+    return TRUE;
+}
+
 /*
  * Wide directories go to the OEM code page. A conversion that fails, does not fit or needs a
- * default character cannot name the directory, so it fails the call. The wide string is read
- * no further than 256 characters: each takes at least one byte, so a longer one cannot fit,
- * and one without a terminator there is refused without being read to its end.
+ * default character cannot name the directory, so it fails the call; so does one whose
+ * narrow form means other characters than the wide one: the conversion makes best-fit
+ * substitutions that it does not report (U+FF3C becomes a backslash, U+0100 an A), which
+ * would name another folder. The wide string is read no further than 256 characters: each
+ * takes at least one byte, so a longer one cannot fit, and one without a terminator there is
+ * refused without being read to its end.
  */
 static BOOL wide_to_oem(LPCWSTR wide, char *narrow)
 {
@@ -260,7 +276,7 @@ static BOOL wide_to_oem(LPCWSTR wide, char *narrow)
     if (!WideCharToMultiByte(CP_OEMCP, WC_COMPOSITECHECK, wide, length + 1, narrow,
                              PATH_BUFFER_SIZE, NULL, &lossy))
         return FALSE;
-    return !lossy;
+    return !lossy && converts_back(narrow, wide, length);
 }
 
 /* A wide directory that could not be converted fails only where installation would use it. */

@@ -291,4 +291,21 @@ TEST_F(CommandLineService, RegistersStartsAndRemovesTheDriverService)
     EXPECT_NE(std::string::npos, run.err.find("Brannic_RemoveService returned 0")) << run.err;
 }
 
+// The narrow command line is the system's best-fit conversion of the wide one: a fullwidth
+// reverse solidus for the folder's last backslash would reach the program as a backslash and
+// name the driver's own folder.
+TEST_F(CommandLineService, AFolderTheCodePageWouldChangeIsRefused)
+{
+    std::wstring folder = Widened(BinFolder());
+    folder[folder.rfind(L'\\')] = L'\uff3c';
+    const std::wstring runs[] = {L"add-service \"" + folder + L"\"",
+                                 L"--install --dir \"" + folder + L"\" open"};
+    for (const std::wstring& arguments : runs) {
+        ProgramRun run = RunProgram(Widened(BinFolder() + "\\brannic.exe"), arguments);
+        EXPECT_EQ(2u, run.status) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("may not be the one typed")) << run.err;
+        EXPECT_FALSE(driver_diag::Exists()) << run.err;
+    }
+}
+
 }  // namespace

@@ -36,21 +36,22 @@ inline HANDLE CreateOutputFile()
                        CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
-// Runs `"exe" arguments` and waits up to limit_ms for it to end.
-inline ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
+// Runs `"exe" arguments` and waits up to limit_ms for it to end. The wide form hands the
+// program a command line that the narrow one cannot carry.
+inline ProgramRun RunProgram(const std::wstring& exe, const std::wstring& arguments,
                              DWORD limit_ms = 60000)
 {
     ProgramRun run;
     HANDLE out = CreateOutputFile(), err = CreateOutputFile();
-    std::string command = "\"" + exe + "\" " + arguments;
-    STARTUPINFOA startup = {};
+    std::wstring command = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup = {};
     PROCESS_INFORMATION process = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out;
     startup.hStdError = err;
     if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-        CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+        CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                        &startup, &process)) {
         if (WaitForSingleObject(process.hProcess, limit_ms) == WAIT_OBJECT_0)
             GetExitCodeProcess(process.hProcess, &run.status);
@@ -62,6 +63,20 @@ inline ProgramRun RunProgram(const std::string& exe, const std::string& argument
     if (out != INVALID_HANDLE_VALUE) run.out = TakeOutputFile(out);
     if (err != INVALID_HANDLE_VALUE) run.err = TakeOutputFile(err);
     return run;
+}
+
+inline std::wstring Widened(const std::string& text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size());
+    wide.resize(length > 0 ? length - 1 : 0);
+    return wide;
+}
+
+inline ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
+                             DWORD limit_ms = 60000)
+{
+    return RunProgram(Widened(exe), Widened(arguments), limit_ms);
 }
 
 #endif  // PROGRAM_RUN_H

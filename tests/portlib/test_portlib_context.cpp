@@ -256,12 +256,33 @@ bool PatchImport(HMODULE module, const char* dll, const char* function, void* re
     return false;
 }
 
+typedef FARPROC(WINAPI* LookupFn)(HMODULE, LPCSTR);
+
+// A copy of the library of its own, loaded with its GetProcAddress import pointed at lookup,
+// so that its run-time binding, which comes after the patch, goes through lookup.
+HMODULE LoadWithLookup(const char* copy_name, LookupFn lookup)
+{
+    std::string copy = BinDir() + "\\" + copy_name;
+    EXPECT_TRUE(CopyFileA((BinDir() + "\\Brannic.dll").c_str(), copy.c_str(), FALSE)) << GetLastError();
+    HMODULE library = LoadLibraryA(copy.c_str());
+    EXPECT_NE(nullptr, library) << GetLastError();
+    if (library && !PatchImport(library, "KERNEL32.dll", "GetProcAddress", (void*)lookup)) {
+        ADD_FAILURE() << copy_name << " imports no GetProcAddress";
+        FreeLibrary(library);
+        return nullptr;
+    }
+    return library;
+}
+
+bool IsName(LPCSTR name, const char* wanted)
+{
+    return HIWORD(reinterpret_cast<ULONG_PTR>(name)) && strcmp(name, wanted) == 0;
+}
+
 // GetProcAddress as Windows NT 4.0 and 95 answer it: no QueryServiceStatusEx.
 FARPROC WINAPI GetProcAddressBefore2000(HMODULE module, LPCSTR name)
 {
-    if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) && strcmp(name, "QueryServiceStatusEx") == 0)
-        return nullptr;
-    return GetProcAddress(module, name);
+    return IsName(name, "QueryServiceStatusEx") ? nullptr : GetProcAddress(module, name);
 }
 
 // The service functions are bound at run time, so the library loads where one is missing and
@@ -269,12 +290,8 @@ FARPROC WINAPI GetProcAddressBefore2000(HMODULE module, LPCSTR name)
 TEST_F(LibraryContext, AMissingServiceFunctionFailsOnlyTheStepThatNeedsIt)
 {
     RegisteredStopped();
-    // A copy of its own, so that its run-time binding happens after the patch.
-    std::string copy = BinDir() + "\\Brannic-before2000.dll";
-    ASSERT_TRUE(CopyFileA((BinDir() + "\\Brannic.dll").c_str(), copy.c_str(), FALSE)) << GetLastError();
-    HMODULE library = LoadLibraryA(copy.c_str());
-    ASSERT_NE(nullptr, library) << GetLastError();
-    ASSERT_TRUE(PatchImport(library, "KERNEL32.dll", "GetProcAddress", (void*)GetProcAddressBefore2000));
+    HMODULE library = LoadWithLookup("Brannic-before2000.dll", GetProcAddressBefore2000);
+    ASSERT_NE(nullptr, library);
     auto init_ex = (PFN_Brannic_InitExA)(void*)GetProcAddress(library, "Brannic_InitExA");
     auto deinit_ex = (PFN_Brannic_DeInitEx)(void*)GetProcAddress(library, "Brannic_DeInitEx");
     auto add_service = (PFN_Brannic_AddServiceA)(void*)GetProcAddress(library, "Brannic_AddServiceA");
@@ -288,6 +305,40 @@ TEST_F(LibraryContext, AMissingServiceFunctionFailsOnlyTheStepThatNeedsIt)
     DWORD start = 0;
     EXPECT_TRUE(ReadRegistry(&image_path, &start));
     EXPECT_EQ(DWORD(SERVICE_AUTO_START), start);
+    EXPECT_EQ(1, deinit_ex(FALSE));
+    FreeLibrary(library);
+}
+
+// Another host's start that wins the race: the status query saw the service stopped, and
+// by the library's own start it runs, so StartServiceA fails with "already running".
+BOOL WINAPI QueryThatLosesTheRace(SC_HANDLE service, SC_STATUS_TYPE level, BYTE* buffer, DWORD size,
+                                  DWORD* needed)
+{
+    if (!QueryServiceStatusEx(service, level, buffer, size, needed)) return FALSE;
+    auto status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
+    if (status->dwCurrentState == SERVICE_STOPPED) {
+        std::string error;
+        EXPECT_TRUE(driver_diag::Start(&error)) << error;
+    }
+    return TRUE;
+}
+
+FARPROC WINAPI GetProcAddressOfTheRace(HMODULE module, LPCSTR name)
+{
+    return IsName(name, "QueryServiceStatusEx") ? (FARPROC)(void*)QueryThatLosesTheRace
+                                                 : GetProcAddress(module, name);
+}
+
+TEST_F(LibraryContext, AStartThatFindsTheServiceAlreadyRunningSucceeds)
+{
+    RegisteredStopped();
+    HMODULE library = LoadWithLookup("Brannic-race.dll", GetProcAddressOfTheRace);
+    ASSERT_NE(nullptr, library);
+    auto init_ex = (PFN_Brannic_InitExA)(void*)GetProcAddress(library, "Brannic_InitExA");
+    auto deinit_ex = (PFN_Brannic_DeInitEx)(void*)GetProcAddress(library, "Brannic_DeInitEx");
+    ASSERT_TRUE(init_ex && deinit_ex);
+    EXPECT_EQ(1, init_ex(FALSE, FALSE, nullptr));
+    EXPECT_TRUE(driver_diag::IsRunning());
     EXPECT_EQ(1, deinit_ex(FALSE));
     FreeLibrary(library);
 }
@@ -469,12 +520,22 @@ TEST_F(LibraryContext, WideFormsConvertToTheOemCodePage)
     EXPECT_EQ(narrow_dir + "\\Tamsk.sys", Config().binary);
 }
 
+// The conversion's best-fit substitutions, which it does not report, would name another
+// folder: here the driver's own, or one that holds a Tamsk.sys, while the caller named none.
 TEST_F(LibraryContext, WideDirectoriesThatCannotBeConvertedAreRefused)
 {
     std::wstring bin = WideBinDir();
+    std::wstring bin_parent = bin.substr(0, bin.rfind(L'\\'));
+    std::wstring bin_name = bin.substr(bin.rfind(L'\\') + 1);
+    MakeFolder("portlib-A", true);
+    wchar_t wide_temp[MAX_PATH];
+    std::wstring temp(wide_temp, GetTempPathW(MAX_PATH, wide_temp));
     const std::vector<std::pair<const char*, std::wstring>> cases = {
         {"a character outside the OEM code page", bin + L"\\\u4e2d"},
         {"a conversion longer than 255 bytes", std::wstring(300, L'x')},
+        {"U+FF3C, best fit a backslash, for the last one", bin_parent + L"\uff3c" + bin_name},
+        {"U+2215, best fit a slash, for the last backslash", bin_parent + L"\u2215" + bin_name},
+        {"U+0100, best fit an A, naming a folder with a driver", temp + L"portlib-\u0100"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
@@ -483,8 +544,16 @@ TEST_F(LibraryContext, WideDirectoriesThatCannotBeConvertedAreRefused)
         EXPECT_EQ(0, Brannic_InitExW(TRUE, FALSE, c.second.c_str()));
         EXPECT_FALSE(driver_diag::Exists());
     }
-    // Without installation the directory is not used, so it cannot fail the open.
+    // A registration that is there already is left as it was.
     RegisteredStopped();
+    std::string image_before, image_after;
+    DWORD start_before = 0, start_after = 0;
+    ASSERT_TRUE(ReadRegistry(&image_before, &start_before));
+    EXPECT_EQ(0, Brannic_AddServiceW(TRUE, cases[2].second.c_str()));
+    ASSERT_TRUE(ReadRegistry(&image_after, &start_after));
+    EXPECT_EQ(image_before, image_after);
+    EXPECT_EQ(start_before, start_after);
+    // Without installation the directory is not used, so it cannot fail the open.
     EXPECT_EQ(1, Brannic_InitExW(FALSE, FALSE, cases[0].second.c_str()));
     EXPECT_TRUE(LibraryServes());
     Brannic_DeInitEx(FALSE);

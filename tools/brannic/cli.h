@@ -65,6 +65,8 @@ void PrintNamed(const char* name, DWORD value, int width);
 
 // Opens Brannic.dll as the command-line options say; says why when it fails.
 bool OpenLibrary();
+// False, and said, when the command line does not carry the folder exactly as it was typed.
+bool FolderIsAsTyped(const char* folder);
 // Points to brannic status after a failure whose cause the library does not tell.
 void SuggestStatus();
 

@@ -1,6 +1,8 @@
 // Opening and closing Brannic.dll as the command-line options say, and the commands over
 // the driver service.
 #include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 #include "Brannic.h"
 #include "cli.h"
@@ -33,6 +35,35 @@ bool OpenLibrary()
     return true;
 }
 
+// On the NT family the narrow command line, from which the words come, is the system's
+// conversion of the wide one, with best-fit substitutions that it does not report: a
+// fullwidth reverse solidus typed in a folder's name reaches the program as a backslash.
+// A folder is taken only when the narrow line converts back to exactly the wide one.
+bool FolderIsAsTyped(const char* folder)
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return true;
+    // Bound at run time: the wide line is not there to be had on Windows 95.
+    typedef LPWSTR(WINAPI * GetWideLineFn)(void);
+    GetWideLineFn get_wide_line = reinterpret_cast<GetWideLineFn>(reinterpret_cast<void (*)(void)>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCommandLineW")));
+    const wchar_t* wide = get_wide_line ? get_wide_line() : nullptr;
+    const char* narrow = GetCommandLineA();
+    bool same = false;
+    if (wide && narrow) {
+        int length = MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
+        wchar_t* back = length > 0 ? (wchar_t*)malloc(length * sizeof(wchar_t)) : nullptr;
+        same = back && MultiByteToWideChar(CP_ACP, 0, narrow, -1, back, length) == length &&
+               wcscmp(back, wide) == 0;
+        free(back);
+    }
+    if (!same)
+        BadInput("the folder \"%s\" may not be the one typed: the command line holds characters "
+                 "that this system's code page cannot carry", folder);
+    return same;
+}
+
 void SuggestStatus()
 {
     fputs("brannic: brannic status tells what stands in the way\n", stderr);
@@ -57,6 +88,7 @@ static int AddServiceCommand(int, int argc, char** argv)
 {
     bool auto_start = TakeFlag(&argc, argv, "--auto");
     if (!CheckCount(argc, argv, 0, 1)) return EXIT_BAD_INPUT;
+    if (argc && !FolderIsAsTyped(argv[0])) return EXIT_BAD_INPUT;
     if (!Brannic_AddServiceA(auto_start, argc ? argv[0] : nullptr)) {
         CallFailed("Brannic_AddServiceA");
         SuggestStatus();

@@ -43,10 +43,9 @@ static void PrintHelp()
     for (const CommandTable& table : kTables) {
         for (int i = 0; i < *table.count; i++) {
             const Command& c = table.commands[i];
-            char synopsis[64];
-            int length = snprintf(synopsis, sizeof(synopsis), "%s %s", c.name, c.arguments);
-            if (length > 40) printf("  %s\n  %-40s  %s\n", synopsis, "", c.help);
-            else printf("  %-40s  %s\n", synopsis, c.help);
+            int padding = 40 - (int)(strlen(c.name) + 1 + strlen(c.arguments));
+            if (padding < 0) printf("  %s %s\n  %-40s  %s\n", c.name, c.arguments, "", c.help);
+            else printf("  %s %s%*s  %s\n", c.name, c.arguments, padding, "", c.help);
         }
     }
     printf("\nOptions, before the command (how the library is opened and closed):\n"
@@ -90,6 +89,7 @@ static int TakeGlobalOptions(int argc, char** argv)
         BadInput("--auto and --dir go with --install");
         return -1;
     }
+    if (g_library.driver_dir && !FolderIsAsTyped(g_library.driver_dir)) return -1;
     if (g_library.wait && g_library.install) {
         BadInput("--wait and --install are two ways to open; give one");
         return -1;

@@ -93,6 +93,16 @@ static const char* StateText(DWORD state)
     return "changing";
 }
 
+// first, then second, into out of size bytes; false when they do not fit.
+static bool Join(char* out, size_t size, const char* first, const char* second)
+{
+    size_t a = strlen(first), b = strlen(second);
+    if (a + b >= size) return false;
+    memcpy(out, first, a);
+    memcpy(out + a, second, b + 1);
+    return true;
+}
+
 // The file an image path names: "\??\" is the kernel's prefix for a plain path;
 // "\SystemRoot\" and a path without a drive are taken from the Windows folder, as the
 // kernel's loader takes them. False when it does not fit.
@@ -105,11 +115,12 @@ static bool DriverFileOf(const char* image_path, char* file, size_t size)
     } else if (_strnicmp(rest, "\\SystemRoot\\", 12) == 0 ||
                (rest[0] && rest[0] != '\\' && rest[1] != ':')) {
         if (rest[0] == '\\') rest += 12;
-        UINT length = GetWindowsDirectoryA(windows, sizeof(windows));
-        if (length == 0 || length >= sizeof(windows)) return false;
-        return (size_t)snprintf(file, size, "%s\\%s", windows, rest) < size;
+        UINT length = GetWindowsDirectoryA(windows, sizeof(windows) - 1);
+        if (length == 0 || length >= sizeof(windows) - 1) return false;
+        strcpy(windows + length, "\\");
+        return Join(file, size, windows, rest);
     }
-    return (size_t)snprintf(file, size, "%s", rest) < size;
+    return Join(file, size, rest, "");
 }
 
 // "ImagePath" and "Start" of the service's registry key, each left as it is when unreadable.
@@ -167,7 +178,7 @@ static void CheckService(SC_HANDLE manager, Findings* found)
         DWORD start = config->dwStartType;
         ReadServiceKey(image, sizeof(image), &start);
         if (!image[0] && config->lpBinaryPathName)
-            snprintf(image, sizeof(image), "%s", config->lpBinaryPathName);
+            Join(image, sizeof(image), config->lpBinaryPathName, "");
         Line("service display name", "%s", config->lpDisplayName ? config->lpDisplayName : "");
         Line("service start type", "%s", StartTypeText(start));
         Line("service image path", "%s", image);
