@@ -8,6 +8,9 @@ set -eu
 source_dir=$1 work=$2
 rm -rf "$work"
 mkdir -p "$work/bin" "$work/cache"
+# The stand-in guest holds a 6 GiB sparse image: nothing of it may stay in the build tree,
+# which is copied into the real guest.
+trap 'rm -rf "$work"' EXIT
 bin=$work/bin
 
 stub() {   # name, then the body of its script
