@@ -1,7 +1,7 @@
 #include "audio_backend.h"
 #include <string.h>
 
-BackEndMode g_backEndMode = MixerMode;
+BackEndMode g_backEndMode = kMixerMode;
 
 typedef int(WINAPI *WindowHookFn)(HWND, UINT);
 typedef int(WINAPI *MaxMinFn)(UINT, UINT, UINT, DWORD *, DWORD *, UINT);
@@ -113,7 +113,7 @@ bool BuildEndpointLibraryPath(const char *programFile, char *out)
 
 bool BindAudioBackEnd()
 {
-    if (g_backEndMode == MixerMode) {
+    if (g_backEndMode == kMixerMode) {
         s_mixerModule = LoadLibraryA("Oskal.dll");
         if (!s_mixerModule)
             return false;
@@ -135,7 +135,7 @@ bool BindAudioBackEnd()
 
 void UnbindAudioBackEnd()
 {
-    if (g_backEndMode == MixerMode)
+    if (g_backEndMode == kMixerMode)
         Release(&s_mixerModule, s_mixer.slot, kMixerSlots);
     else
         Release(&s_endpointModule, s_endpoint.slot, kEndpointSlots);
@@ -143,7 +143,7 @@ void UnbindAudioBackEnd()
 
 bool RegisterVolumeNotifications(HWND window)
 {
-    if (g_backEndMode == MixerMode)
+    if (g_backEndMode == kMixerMode)
         return s_mixer.fn.Oskal_HookDevice && s_mixer.fn.Oskal_HookDevice(window, 0);
     if (!s_endpoint.fn.Pernet_InitEx ||
         !s_endpoint.fn.Pernet_InitEx(window, kDefaultDeviceChangedMsg, kDeviceRemovedMsg))
@@ -153,7 +153,7 @@ bool RegisterVolumeNotifications(HWND window)
 
 int UnregisterVolumeNotifications(HWND window)
 {
-    if (g_backEndMode == MixerMode)
+    if (g_backEndMode == kMixerMode)
         return s_mixer.fn.Oskal_UnHookDevice ? s_mixer.fn.Oskal_UnHookDevice(window, 0) : 0;
     if (s_endpoint.fn.Pernet_Unregister)
         s_endpoint.fn.Pernet_Unregister(window, kEndpointVolumeMsg);

@@ -9,7 +9,7 @@ const UINT kDefaultDeviceChangedMsg = WM_USER + 167; // 0x04A7
 const UINT kDeviceRemovedMsg = WM_USER + 168;        // 0x04A8
 const DWORD kLibraryPathSize = 260;
 
-enum BackEndMode { MixerMode, EndpointMode };
+enum BackEndMode { kMixerMode, kEndpointMode };
 extern BackEndMode g_backEndMode;   // chosen once while the window is created
 
 // Writes the path of Pernet.dll in the directory of programFile into out (kLibraryPathSize

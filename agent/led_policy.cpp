@@ -44,7 +44,7 @@ bool MixerPercent(DWORD maximum, DWORD minimum, DWORD highest, int *percent)
 
 bool ReadVolumePercent(int *percent)
 {
-    if (g_backEndMode == EndpointMode)
+    if (g_backEndMode == kEndpointMode)
         return EndpointGetVolumeLevel(percent) != 0;
     DWORD maximum = 0, minimum = 0, count = 0;
     DWORD *values = nullptr;

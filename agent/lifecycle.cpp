@@ -28,7 +28,7 @@ LRESULT AgentCreate(HWND window)
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     if (GetVersionExA(&version) && version.dwMajorVersion > 5)
-        g_backEndMode = EndpointMode;
+        g_backEndMode = kEndpointMode;
     StartKeyController();
     if (!BindAudioBackEnd() || !RegisterVolumeNotifications(window)) {
         AgentDestroy(window);

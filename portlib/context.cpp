@@ -27,36 +27,36 @@ static_assert(sizeof(SERVICE_KEY_PATH) <= PATH_BUFFER_SIZE, "service key path fi
     X(StartServiceA) X(DeleteService) X(CloseServiceHandle)
 
 #define SCM_SLOT(name) decltype(&::name) name;
-static struct { SCM_FUNCTIONS(SCM_SLOT) } scm;
-static BOOL scm_bound;
+static struct { SCM_FUNCTIONS(SCM_SLOT) } s_scm;
+static BOOL s_scmBound;
 
 /* ADVAPI32 is a load-time import (the registry functions), so it is loaded already. */
-static void scm_bind(void)
+static void ScmBind(void)
 {
     HMODULE advapi;
 
-    if (scm_bound) return;
+    if (s_scmBound) return;
     advapi = GetModuleHandleA("ADVAPI32.dll");
     if (advapi) {
 #define SCM_BIND(name) \
-        scm.name = reinterpret_cast<decltype(&::name)>( \
+        s_scm.name = reinterpret_cast<decltype(&::name)>( \
             reinterpret_cast<void (*)(void)>(GetProcAddress(advapi, #name)));
         SCM_FUNCTIONS(SCM_BIND)
 #undef SCM_BIND
     }
-    scm_bound = TRUE;
+    s_scmBound = TRUE;
 }
 
 /* Calls a service control manager function through its slot; 0 when the slot is empty. */
-#define SCM_CALL(name, ...) (scm_bind(), scm.name ? scm.name(__VA_ARGS__) : 0)
+#define SCM_CALL(name, ...) (ScmBind(), s_scm.name ? s_scm.name(__VA_ARGS__) : 0)
 
-static HMODULE module_handle;
-static SC_HANDLE held_manager;
-static SC_HANDLE held_service;
+static HMODULE s_moduleHandle;
+static SC_HANDLE s_heldManager;
+static SC_HANDLE s_heldService;
 
-DWORD context_open_count;
-DWORD context_nt_flag;
-HANDLE context_device = INVALID_HANDLE_VALUE;
+DWORD g_contextOpenCount;
+DWORD g_contextNtFlag;
+HANDLE g_contextDevice = INVALID_HANDLE_VALUE;
 
 /* ---- Bounded strings: every path either fits its 256-byte buffer or the call fails. ---- */
 
@@ -65,117 +65,117 @@ HANDLE context_device = INVALID_HANDLE_VALUE;
  * text is read no further than the room left: a caller's string that is longer, or has no
  * terminator at all, is refused without being read to its end.
  */
-static BOOL string_append(char *buffer, DWORD *length, const char *text)
+static BOOL StringAppend(char *buffer, DWORD *length, const char *text)
 {
     DWORD room = PATH_BUFFER_SIZE - *length, add = 0;
 
     while (add < room && text[add]) add++;
     if (add == room) return FALSE;
-    copy_bytes(buffer + *length, text, add + 1);
+    CopyBytes(buffer + *length, text, add + 1);
     *length += add;
     return TRUE;
 }
 
 /* ---- Opening and closing ---- */
 
-static BOOL platform_check(void)
+static BOOL PlatformCheck(void)
 {
     OSVERSIONINFOA info;
 
-    zero_bytes(&info, sizeof(info));
+    ZeroBytes(&info, sizeof(info));
     info.dwOSVersionInfoSize = sizeof(info);
     if (!GetVersionExA(&info)) return FALSE;
-    context_nt_flag = info.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
+    g_contextNtFlag = info.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
     return TRUE;
 }
 
-static BOOL device_open_attempt(void)
+static BOOL DeviceOpenAttempt(void)
 {
-    context_device = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, NULL, OPEN_EXISTING, 0, NULL);
-    return context_device != INVALID_HANDLE_VALUE;
+    g_contextDevice = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, NULL, OPEN_EXISTING, 0, NULL);
+    return g_contextDevice != INVALID_HANDLE_VALUE;
 }
 
 /* Counts one more successful open; the opens' way of reporting success. */
-static BOOL count_open(void)
+static BOOL CountOpen(void)
 {
-    context_open_count++;
+    g_contextOpenCount++;
     return TRUE;
 }
 
 /* Takes one open back; the last one closes the device. The count must be above 0. */
-static void close_one_open(void)
+static void CloseOneOpen(void)
 {
-    if (--context_open_count > 0) return;
-    if (context_device != INVALID_HANDLE_VALUE) {
-        CloseHandle(context_device);
-        context_device = INVALID_HANDLE_VALUE;
+    if (--g_contextOpenCount > 0) return;
+    if (g_contextDevice != INVALID_HANDLE_VALUE) {
+        CloseHandle(g_contextDevice);
+        g_contextDevice = INVALID_HANDLE_VALUE;
     }
 }
 
-static void held_service_handles_close(void)
+static void HeldServiceHandlesClose(void)
 {
-    if (held_service) {
-        SCM_CALL(CloseServiceHandle, held_service);
-        held_service = NULL;
+    if (s_heldService) {
+        SCM_CALL(CloseServiceHandle, s_heldService);
+        s_heldService = NULL;
     }
-    if (held_manager) {
-        SCM_CALL(CloseServiceHandle, held_manager);
-        held_manager = NULL;
+    if (s_heldManager) {
+        SCM_CALL(CloseServiceHandle, s_heldManager);
+        s_heldManager = NULL;
     }
 }
 
 /* ---- The driver service ---- */
 
-static BOOL driver_path_build(LPCSTR driver_dir, char *path)
+static BOOL DriverPathBuild(LPCSTR driverDir, char *path)
 {
     DWORD length, attributes;
 
-    if (driver_dir) {
+    if (driverDir) {
         length = 0;
         path[0] = 0;
-        if (!string_append(path, &length, driver_dir)) return FALSE;
-        if ((length == 0 || path[length - 1] != '\\') && !string_append(path, &length, "\\"))
+        if (!StringAppend(path, &length, driverDir)) return FALSE;
+        if ((length == 0 || path[length - 1] != '\\') && !StringAppend(path, &length, "\\"))
             return FALSE;
     } else {
         /* A full buffer means the name was cut short. */
-        length = GetModuleFileNameA(module_handle, path, PATH_BUFFER_SIZE);
+        length = GetModuleFileNameA(s_moduleHandle, path, PATH_BUFFER_SIZE);
         if (length == 0 || length >= PATH_BUFFER_SIZE) return FALSE;
         while (length > 0 && path[length - 1] != '\\') length--;
         path[length] = 0;
     }
-    if (!string_append(path, &length, PORTIO_DRIVER_FILE)) return FALSE;
+    if (!StringAppend(path, &length, PORTIO_DRIVER_FILE)) return FALSE;
 
     attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 /* A registered service keeps everything but its image path and start type. */
-static BOOL service_update(BOOL auto_start, const char *driver_path)
+static BOOL ServiceUpdate(BOOL autoStart, const char *driverPath)
 {
-    char image_path[PATH_BUFFER_SIZE];
-    DWORD length = 0, start = auto_start ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+    char imagePath[PATH_BUFFER_SIZE];
+    DWORD length = 0, start = autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
     HKEY key;
     BOOL written;
 
-    image_path[0] = 0;
-    if (!string_append(image_path, &length, IMAGE_PATH_PREFIX) ||
-        !string_append(image_path, &length, driver_path))
+    imagePath[0] = 0;
+    if (!StringAppend(imagePath, &length, IMAGE_PATH_PREFIX) ||
+        !StringAppend(imagePath, &length, driverPath))
         return FALSE;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SERVICE_KEY_PATH, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
         return FALSE;
-    RegSetValueExA(key, "ImagePath", 0, REG_SZ, (const BYTE *)image_path, length + 1);
+    RegSetValueExA(key, "ImagePath", 0, REG_SZ, (const BYTE *)imagePath, length + 1);
     written = RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE *)&start,
                              sizeof(start)) == ERROR_SUCCESS;
     RegCloseKey(key);
     return written;
 }
 
-static BOOL service_install(BOOL auto_start, LPCSTR driver_dir)
+static BOOL ServiceInstall(BOOL autoStart, LPCSTR driverDir)
 {
-    char driver_path[PATH_BUFFER_SIZE];
+    char driverPath[PATH_BUFFER_SIZE];
     SC_HANDLE manager, service;
 
-    if (!driver_path_build(driver_dir, driver_path)) return FALSE;
+    if (!DriverPathBuild(driverDir, driverPath)) return FALSE;
     manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager) return FALSE;
 
@@ -183,13 +183,13 @@ static BOOL service_install(BOOL auto_start, LPCSTR driver_dir)
     if (service) {
         SCM_CALL(CloseServiceHandle, service);
         SCM_CALL(CloseServiceHandle, manager);
-        return service_update(auto_start, driver_path);
+        return ServiceUpdate(autoStart, driverPath);
     }
 
     service = SCM_CALL(CreateServiceA, manager, PORTIO_SERVICE_NAME, PORTIO_SERVICE_DISPLAY_NAME,
                              SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                             auto_start ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
-                             SERVICE_ERROR_NORMAL, driver_path, NULL, NULL, NULL, NULL, NULL);
+                             autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
+                             SERVICE_ERROR_NORMAL, driverPath, NULL, NULL, NULL, NULL, NULL);
     if (!service) {
         SCM_CALL(CloseServiceHandle, manager);
         return FALSE;
@@ -200,32 +200,32 @@ static BOOL service_install(BOOL auto_start, LPCSTR driver_dir)
 }
 
 /* On success the handles stay in the context until the final Brannic_DeInitEx. */
-static BOOL service_start(void)
+static BOOL ServiceStart(void)
 {
     SERVICE_STATUS_PROCESS status;
     DWORD needed = 0;
 
     /* Handles left from an earlier start would leak once overwritten. */
-    held_service_handles_close();
-    held_manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (!held_manager) return FALSE;
-    held_service = SCM_CALL(OpenServiceA, held_manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
-    if (!held_service) {
-        held_service_handles_close();
+    HeldServiceHandlesClose();
+    s_heldManager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (!s_heldManager) return FALSE;
+    s_heldService = SCM_CALL(OpenServiceA, s_heldManager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    if (!s_heldService) {
+        HeldServiceHandlesClose();
         return FALSE;
     }
-    if (SCM_CALL(QueryServiceStatusEx, held_service, SC_STATUS_PROCESS_INFO, (BYTE *)&status,
+    if (SCM_CALL(QueryServiceStatusEx, s_heldService, SC_STATUS_PROCESS_INFO, (BYTE *)&status,
                              sizeof(status), &needed)) {
         if (status.dwCurrentState == SERVICE_RUNNING) return TRUE;
-        if (SCM_CALL(StartServiceA, held_service, 0, NULL) ||
+        if (SCM_CALL(StartServiceA, s_heldService, 0, NULL) ||
             GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)
             return TRUE;
     }
-    held_service_handles_close();
+    HeldServiceHandlesClose();
     return FALSE;
 }
 
-static BOOL service_remove(void)
+static BOOL ServiceRemove(void)
 {
     SC_HANDLE manager, service;
     BOOL deleted;
@@ -244,7 +244,7 @@ static BOOL service_remove(void)
 }
 
 /* TRUE when the OEM string converts back to exactly the length wide characters given. */
-static BOOL converts_back(const char *narrow, LPCWSTR wide, int length)
+static BOOL ConvertsBack(const char *narrow, LPCWSTR wide, int length)
 {
     WCHAR back[PATH_BUFFER_SIZE];
     int i;
@@ -265,32 +265,32 @@ static BOOL converts_back(const char *narrow, LPCWSTR wide, int length)
  * takes at least one byte, so a longer one cannot fit, and one without a terminator there is
  * refused without being read to its end.
  */
-static BOOL wide_to_oem(LPCWSTR wide, char *narrow)
+static BOOL WideToOem(LPCWSTR wide, char *narrow)
 {
     BOOL lossy = FALSE;
     int length = 0;
 
     while (length < PATH_BUFFER_SIZE && wide[length]) length++;
     if (length == PATH_BUFFER_SIZE) return FALSE;
-    zero_bytes(narrow, PATH_BUFFER_SIZE);
+    ZeroBytes(narrow, PATH_BUFFER_SIZE);
     if (!WideCharToMultiByte(CP_OEMCP, WC_COMPOSITECHECK, wide, length + 1, narrow,
                              PATH_BUFFER_SIZE, NULL, &lossy))
         return FALSE;
-    return !lossy && converts_back(narrow, wide, length);
+    return !lossy && ConvertsBack(narrow, wide, length);
 }
 
 /* A wide directory that could not be converted fails only where installation would use it. */
-static BOOL context_open_ex(BOOL install, BOOL auto_start, LPCSTR driver_dir, BOOL dir_usable)
+static BOOL ContextOpenEx(BOOL install, BOOL autoStart, LPCSTR driverDir, BOOL dirUsable)
 {
-    if (context_open_count > 0) return count_open();
-    if (!platform_check()) return FALSE;
-    if (!context_nt_flag) return count_open();
-    if (device_open_attempt()) return count_open();
+    if (g_contextOpenCount > 0) return CountOpen();
+    if (!PlatformCheck()) return FALSE;
+    if (!g_contextNtFlag) return CountOpen();
+    if (DeviceOpenAttempt()) return CountOpen();
 
-    if (install && (!dir_usable || !service_install(auto_start, driver_dir))) return FALSE;
-    if (!service_start()) return FALSE;
-    if (!device_open_attempt()) return FALSE;
-    return count_open();
+    if (install && (!dirUsable || !ServiceInstall(autoStart, driverDir))) return FALSE;
+    if (!ServiceStart()) return FALSE;
+    if (!DeviceOpenAttempt()) return FALSE;
+    return CountOpen();
 }
 
 /* ---- Exports ---- */
@@ -298,18 +298,18 @@ static BOOL context_open_ex(BOOL install, BOOL auto_start, LPCSTR driver_dir, BO
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     (void)reserved;
-    if (reason == DLL_PROCESS_ATTACH) module_handle = instance;
+    if (reason == DLL_PROCESS_ATTACH) s_moduleHandle = instance;
     return TRUE;
 }
 
 BOOL WINAPI Brannic_Init(void)
 {
-    if (context_open_count > 0) return count_open();
-    if (!platform_check()) return FALSE;
-    if (!context_nt_flag) return count_open();
+    if (g_contextOpenCount > 0) return CountOpen();
+    if (!PlatformCheck()) return FALSE;
+    if (!g_contextNtFlag) return CountOpen();
 
     for (int attempt = 0; attempt < DEVICE_OPEN_ATTEMPTS; attempt++) {
-        if (device_open_attempt()) return count_open();
+        if (DeviceOpenAttempt()) return CountOpen();
         Sleep(DEVICE_RETRY_PAUSE_MS);
     }
     return FALSE;
@@ -317,13 +317,13 @@ BOOL WINAPI Brannic_Init(void)
 
 BOOL WINAPI Brannic_DeInit(void)
 {
-    if (context_open_count > 0) close_one_open();
+    if (g_contextOpenCount > 0) CloseOneOpen();
     return TRUE;
 }
 
 BOOL WINAPI Brannic_InitExA(BOOL installService, BOOL autoStart, LPCSTR driverDir)
 {
-    return context_open_ex(installService, autoStart, driverDir, TRUE);
+    return ContextOpenEx(installService, autoStart, driverDir, TRUE);
 }
 
 BOOL WINAPI Brannic_InitExW(BOOL installService, BOOL autoStart, LPCWSTR driverDir)
@@ -331,25 +331,25 @@ BOOL WINAPI Brannic_InitExW(BOOL installService, BOOL autoStart, LPCWSTR driverD
     char narrow[PATH_BUFFER_SIZE];
     BOOL usable;
 
-    if (!installService || !driverDir) return context_open_ex(installService, autoStart, NULL, TRUE);
-    usable = wide_to_oem(driverDir, narrow);
-    return context_open_ex(installService, autoStart, narrow, usable);
+    if (!installService || !driverDir) return ContextOpenEx(installService, autoStart, NULL, TRUE);
+    usable = WideToOem(driverDir, narrow);
+    return ContextOpenEx(installService, autoStart, narrow, usable);
 }
 
 /* Only the close that ends the last open releases the service handles and may remove it. */
 BOOL WINAPI Brannic_DeInitEx(BOOL removeService)
 {
-    if (context_open_count == 0) return TRUE;
-    close_one_open();
-    if (context_open_count > 0) return TRUE;
-    held_service_handles_close();
-    if (removeService) service_remove();
+    if (g_contextOpenCount == 0) return TRUE;
+    CloseOneOpen();
+    if (g_contextOpenCount > 0) return TRUE;
+    HeldServiceHandlesClose();
+    if (removeService) ServiceRemove();
     return TRUE;
 }
 
 BOOL WINAPI Brannic_AddServiceA(BOOL autoStart, LPCSTR driverDir)
 {
-    return service_install(autoStart, driverDir);
+    return ServiceInstall(autoStart, driverDir);
 }
 
 BOOL WINAPI Brannic_AddServiceW(BOOL autoStart, LPCWSTR driverDir)
@@ -357,11 +357,11 @@ BOOL WINAPI Brannic_AddServiceW(BOOL autoStart, LPCWSTR driverDir)
     char narrow[PATH_BUFFER_SIZE];
 
     if (!driverDir) return Brannic_AddServiceA(autoStart, NULL);
-    if (!wide_to_oem(driverDir, narrow)) return FALSE;
+    if (!WideToOem(driverDir, narrow)) return FALSE;
     return Brannic_AddServiceA(autoStart, narrow);
 }
 
 BOOL WINAPI Brannic_RemoveService(void)
 {
-    return service_remove();
+    return ServiceRemove();
 }

@@ -5,10 +5,10 @@
 #include <windows.h>
 
 /* Opens not yet matched by closes. */
-extern DWORD context_open_count;
+extern DWORD g_contextOpenCount;
 /* 1 when the last first open found the NT family. */
-extern DWORD context_nt_flag;
+extern DWORD g_contextNtFlag;
 /* The one driver device handle; valid while open on the NT family. */
-extern HANDLE context_device;
+extern HANDLE g_contextDevice;
 
 #endif

@@ -100,7 +100,7 @@ PROTOCOL_STATIC_ASSERT(PORTIO_DORVANE_DATA_ARRAY == 0x9C4024E8u, "Dorvane family
  * ---- Records ----
  * Every record is a byte array, little-endian and packed (a 32-bit field may start at an odd
  * offset), zero-filled before its fields are stored, so reserved bytes go out as 0. The
- * offsets and sizes below are the whole layout; portio_store_le and portio_load_le move the
+ * offsets and sizes below are the whole layout; PortioStoreLe and PortioLoadLe move the
  * values. Widths of port, index and value fields are 1, 2 or 4 bytes.
  */
 
@@ -148,14 +148,14 @@ PROTOCOL_STATIC_ASSERT(PORTIO_DORVANE_DATA_ARRAY == 0x9C4024E8u, "Dorvane family
 #define PORTIO_DORVANE_BLOCK_HEADER 5
 
 /* Stores the low width bytes of value at to, little-endian. */
-static inline void portio_store_le(uint8_t *to, uint32_t value, unsigned width)
+static inline void PortioStoreLe(uint8_t *to, uint32_t value, unsigned width)
 {
     unsigned i;
     for (i = 0; i < width; i++) to[i] = (uint8_t)(value >> (8 * i));
 }
 
 /* The width-byte little-endian value at from. */
-static inline uint32_t portio_load_le(const uint8_t *from, unsigned width)
+static inline uint32_t PortioLoadLe(const uint8_t *from, unsigned width)
 {
     uint32_t value = 0;
     unsigned i;

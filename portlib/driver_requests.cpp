@@ -2,17 +2,17 @@
 #include "driver_requests.h"
 #include "context.h"
 
-BOOL driver_guard(void)
+BOOL DriverGuard(void)
 {
-    return context_open_count > 0 && context_nt_flag == 1;
+    return g_contextOpenCount > 0 && g_contextNtFlag == 1;
 }
 
-BOOL driver_request(DWORD code, const void *input, DWORD input_length,
-                    void *output, DWORD output_length)
+BOOL DriverRequest(DWORD code, const void *input, DWORD inputLength,
+                    void *output, DWORD outputLength)
 {
     /* A failed request leaves the count untouched, so it starts defined. */
     DWORD returned = 0;
 
-    return DeviceIoControl(context_device, code, (void *)input, input_length,
-                           output, output_length, &returned, NULL);
+    return DeviceIoControl(g_contextDevice, code, (void *)input, inputLength,
+                           output, outputLength, &returned, NULL);
 }

@@ -8,17 +8,17 @@
 #include "driver_protocol.h"
 
 /* Requests go out only while the library is open on the NT family. */
-BOOL driver_guard(void);
+BOOL DriverGuard(void);
 /* DeviceIoControl on the context's device; a side without data passes null and 0. */
-BOOL driver_request(DWORD code, const void *input, DWORD input_length,
-                    void *output, DWORD output_length);
+BOOL DriverRequest(DWORD code, const void *input, DWORD inputLength,
+                    void *output, DWORD outputLength);
 
 /* The library links no C runtime: these resolve to its own memset and memcpy (no_runtime.cpp). */
-static inline void zero_bytes(void *block, size_t size) { __builtin_memset(block, 0, size); }
-static inline void copy_bytes(void *to, const void *from, size_t size) { __builtin_memcpy(to, from, size); }
+static inline void ZeroBytes(void *block, size_t size) { __builtin_memset(block, 0, size); }
+static inline void CopyBytes(void *to, const void *from, size_t size) { __builtin_memcpy(to, from, size); }
 
 /* Element i of a caller's array of width-byte unsigned values. */
-static inline uint32_t load_element(const void *array, DWORD i, DWORD width)
+static inline uint32_t LoadElement(const void *array, DWORD i, DWORD width)
 {
     if (width == 1) return ((const uint8_t *)array)[i];
     if (width == 2) return ((const uint16_t *)array)[i];
@@ -26,7 +26,7 @@ static inline uint32_t load_element(const void *array, DWORD i, DWORD width)
 }
 
 /* Stores the low width bytes of value as a width-byte unsigned value at to. */
-static inline void store_value(void *to, uint32_t value, DWORD width)
+static inline void StoreValue(void *to, uint32_t value, DWORD width)
 {
     if (width == 1) *(uint8_t *)to = (uint8_t)value;
     else if (width == 2) *(uint16_t *)to = (uint16_t)value;
@@ -34,6 +34,6 @@ static inline void store_value(void *to, uint32_t value, DWORD width)
 }
 
 /* Record sizes are computed in 64 bits; the driver contract carries 32-bit lengths. */
-static inline BOOL size_fits_32(uint64_t size) { return size <= 0xFFFFFFFFull; }
+static inline BOOL SizeFits32(uint64_t size) { return size <= 0xFFFFFFFFull; }
 
 #endif

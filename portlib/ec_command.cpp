@@ -9,61 +9,61 @@
 #include "ec_command.h"
 
 /* The reply is preset to zero, so a reply the driver fills short reads as status 0. */
-DWORD ec_request(DWORD code, const uint8_t *record, DWORD size)
+DWORD EcRequest(DWORD code, const uint8_t *record, DWORD size)
 {
     uint8_t reply[PORTIO_EC_REPLY_SIZE];
 
-    zero_bytes(reply, sizeof(reply));
-    if (!driver_request(code, record, size, reply, sizeof(reply))) return 0;
-    return portio_load_le(reply, 4);
+    ZeroBytes(reply, sizeof(reply));
+    if (!DriverRequest(code, record, size, reply, sizeof(reply))) return 0;
+    return PortioLoadLe(reply, 4);
 }
 
-DWORD ec_request_with_response(DWORD code, const uint8_t *record, DWORD size, BYTE *response)
+DWORD EcRequestWithResponse(DWORD code, const uint8_t *record, DWORD size, BYTE *response)
 {
     uint8_t reply[PORTIO_EC_REPLY_RESPONSE_SIZE];
     DWORD status;
 
-    zero_bytes(reply, sizeof(reply));
-    if (!driver_request(code, record, size, reply, sizeof(reply))) return 0;
-    status = portio_load_le(reply, 4);
+    ZeroBytes(reply, sizeof(reply));
+    if (!DriverRequest(code, record, size, reply, sizeof(reply))) return 0;
+    status = PortioLoadLe(reply, 4);
     if (status && response) *response = reply[PORTIO_EC_REPLY_RESPONSE];
     return status;
 }
 
 /* The command record: command and data byte, then reserved bytes. */
-static void command_record(uint8_t *record, DWORD command, DWORD data)
+static void CommandRecord(uint8_t *record, DWORD command, DWORD data)
 {
-    zero_bytes(record, PORTIO_EC_COMMAND_SIZE);
+    ZeroBytes(record, PORTIO_EC_COMMAND_SIZE);
     record[0] = (uint8_t)command;
     record[1] = (uint8_t)data;
 }
 
 /* The same, after the named command and data ports. */
-static void ports_command_record(uint8_t *record, DWORD command_port, DWORD data_port,
+static void PortsCommandRecord(uint8_t *record, DWORD commandPort, DWORD dataPort,
                                  DWORD command, DWORD data)
 {
-    zero_bytes(record, PORTIO_EC_PORTS_COMMAND_SIZE);
-    portio_store_le(record + PORTIO_EC_PORTS_COMMAND_PORT, command_port, 4);
-    portio_store_le(record + PORTIO_EC_PORTS_DATA_PORT, data_port, 4);
-    command_record(record + PORTIO_EC_PORTS_PREFIX, command, data);
+    ZeroBytes(record, PORTIO_EC_PORTS_COMMAND_SIZE);
+    PortioStoreLe(record + PORTIO_EC_PORTS_COMMAND_PORT, commandPort, 4);
+    PortioStoreLe(record + PORTIO_EC_PORTS_DATA_PORT, dataPort, 4);
+    CommandRecord(record + PORTIO_EC_PORTS_PREFIX, command, data);
 }
 
 DWORD WINAPI Brannic_SendECCommand(DWORD command, DWORD data)
 {
     uint8_t record[PORTIO_EC_COMMAND_SIZE];
 
-    if (!driver_guard()) return 0;
-    command_record(record, command, data);
-    return ec_request(PORTIO_EC_COMMAND, record, sizeof(record));
+    if (!DriverGuard()) return 0;
+    CommandRecord(record, command, data);
+    return EcRequest(PORTIO_EC_COMMAND, record, sizeof(record));
 }
 
 DWORD WINAPI Brannic_SendECCommandWithResponse(DWORD command, DWORD data, BYTE *response)
 {
     uint8_t record[PORTIO_EC_COMMAND_SIZE];
 
-    if (!driver_guard()) return 0;
-    command_record(record, command, data);
-    return ec_request_with_response(PORTIO_EC_COMMAND_RESPONSE, record, sizeof(record), response);
+    if (!DriverGuard()) return 0;
+    CommandRecord(record, command, data);
+    return EcRequestWithResponse(PORTIO_EC_COMMAND_RESPONSE, record, sizeof(record), response);
 }
 
 DWORD WINAPI Brannic_SendSpecifiedPortECCommand(DWORD commandPort, DWORD dataPort,
@@ -71,9 +71,9 @@ DWORD WINAPI Brannic_SendSpecifiedPortECCommand(DWORD commandPort, DWORD dataPor
 {
     uint8_t record[PORTIO_EC_PORTS_COMMAND_SIZE];
 
-    if (!driver_guard()) return 0;
-    ports_command_record(record, commandPort, dataPort, command, data);
-    return ec_request(PORTIO_EC_COMMAND_PORTS, record, sizeof(record));
+    if (!DriverGuard()) return 0;
+    PortsCommandRecord(record, commandPort, dataPort, command, data);
+    return EcRequest(PORTIO_EC_COMMAND_PORTS, record, sizeof(record));
 }
 
 DWORD WINAPI Brannic_SendSpecifiedPortECCommandWithResponse(DWORD commandPort, DWORD dataPort,
@@ -82,8 +82,8 @@ DWORD WINAPI Brannic_SendSpecifiedPortECCommandWithResponse(DWORD commandPort, D
 {
     uint8_t record[PORTIO_EC_PORTS_COMMAND_SIZE];
 
-    if (!driver_guard()) return 0;
-    ports_command_record(record, commandPort, dataPort, command, data);
-    return ec_request_with_response(PORTIO_EC_COMMAND_PORTS_RESPONSE, record, sizeof(record),
+    if (!DriverGuard()) return 0;
+    PortsCommandRecord(record, commandPort, dataPort, command, data);
+    return EcRequestWithResponse(PORTIO_EC_COMMAND_PORTS_RESPONSE, record, sizeof(record),
                                     response);
 }

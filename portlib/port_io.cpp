@@ -8,7 +8,7 @@
 #include "context.h"
 #include "driver_requests.h"
 
-static uint32_t port_instruction_in(uint16_t port, DWORD width)
+static uint32_t PortInstructionIn(uint16_t port, DWORD width)
 {
     uint8_t value8;
     uint16_t value16;
@@ -26,7 +26,7 @@ static uint32_t port_instruction_in(uint16_t port, DWORD width)
     return value32;
 }
 
-static void port_instruction_out(uint16_t port, uint32_t value, DWORD width)
+static void PortInstructionOut(uint16_t port, uint32_t value, DWORD width)
 {
     if (width == 1)
         __asm__ __volatile__("outb %b0, %w1" : : "a"((uint8_t)value), "Nd"(port));
@@ -38,70 +38,70 @@ static void port_instruction_out(uint16_t port, uint32_t value, DWORD width)
 
 /* Reads go to a preset-to-zero buffer first: bytes the driver leaves unfilled read as 0, and
  * the caller's storage is written only on success. */
-static BOOL port_read(DWORD code, DWORD port, void *value, DWORD width)
+static BOOL PortRead(DWORD code, DWORD port, void *value, DWORD width)
 {
     uint8_t record[PORTIO_PORT_RECORD_SIZE(4, FALSE)];
     uint8_t output[4];
 
-    if (context_open_count == 0) return FALSE;
+    if (g_contextOpenCount == 0) return FALSE;
     if (!value) return FALSE;
-    if (!context_nt_flag) {
-        store_value(value, port_instruction_in((uint16_t)port, width), width);
+    if (!g_contextNtFlag) {
+        StoreValue(value, PortInstructionIn((uint16_t)port, width), width);
         return TRUE;
     }
 
-    zero_bytes(record, sizeof(record));
-    portio_store_le(record, (uint16_t)port, 4);
-    zero_bytes(output, sizeof(output));
-    if (!driver_request(code, record, sizeof(record), output, width)) return FALSE;
-    store_value(value, portio_load_le(output, width), width);
+    ZeroBytes(record, sizeof(record));
+    PortioStoreLe(record, (uint16_t)port, 4);
+    ZeroBytes(output, sizeof(output));
+    if (!DriverRequest(code, record, sizeof(record), output, width)) return FALSE;
+    StoreValue(value, PortioLoadLe(output, width), width);
     return TRUE;
 }
 
-static BOOL port_write(DWORD code, DWORD port, DWORD value, void *written, DWORD width)
+static BOOL PortWrite(DWORD code, DWORD port, DWORD value, void *written, DWORD width)
 {
     uint8_t record[PORTIO_PORT_RECORD_SIZE(4, TRUE)];
 
-    if (context_open_count == 0) return FALSE;
-    if (!context_nt_flag) {
-        port_instruction_out((uint16_t)port, value, width);
+    if (g_contextOpenCount == 0) return FALSE;
+    if (!g_contextNtFlag) {
+        PortInstructionOut((uint16_t)port, value, width);
     } else {
-        zero_bytes(record, sizeof(record));
-        portio_store_le(record, (uint16_t)port, 4);
-        portio_store_le(record + PORTIO_PORT_VALUE, value, width);
-        if (!driver_request(code, record, PORTIO_PORT_RECORD_SIZE(width, TRUE), NULL, 0))
+        ZeroBytes(record, sizeof(record));
+        PortioStoreLe(record, (uint16_t)port, 4);
+        PortioStoreLe(record + PORTIO_PORT_VALUE, value, width);
+        if (!DriverRequest(code, record, PORTIO_PORT_RECORD_SIZE(width, TRUE), NULL, 0))
             return FALSE;
     }
-    if (written) store_value(written, value, width);
+    if (written) StoreValue(written, value, width);
     return TRUE;
 }
 
 BOOL WINAPI Brannic_InputByteValue(DWORD port, BYTE *value)
 {
-    return port_read(PORTIO_INPUT_BYTE, port, value, 1);
+    return PortRead(PORTIO_INPUT_BYTE, port, value, 1);
 }
 
 BOOL WINAPI Brannic_InputWordValue(DWORD port, WORD *value)
 {
-    return port_read(PORTIO_INPUT_WORD, port, value, 2);
+    return PortRead(PORTIO_INPUT_WORD, port, value, 2);
 }
 
 BOOL WINAPI Brannic_InputDWordValue(DWORD port, DWORD *value)
 {
-    return port_read(PORTIO_INPUT_DWORD, port, value, 4);
+    return PortRead(PORTIO_INPUT_DWORD, port, value, 4);
 }
 
 BOOL WINAPI Brannic_OutputByteValue(DWORD port, DWORD value, BYTE *written)
 {
-    return port_write(PORTIO_OUTPUT_BYTE, port, value, written, 1);
+    return PortWrite(PORTIO_OUTPUT_BYTE, port, value, written, 1);
 }
 
 BOOL WINAPI Brannic_OutputWordValue(DWORD port, DWORD value, WORD *written)
 {
-    return port_write(PORTIO_OUTPUT_WORD, port, value, written, 2);
+    return PortWrite(PORTIO_OUTPUT_WORD, port, value, written, 2);
 }
 
 BOOL WINAPI Brannic_OutputDWordValue(DWORD port, DWORD value, DWORD *written)
 {
-    return port_write(PORTIO_OUTPUT_DWORD, port, value, written, 4);
+    return PortWrite(PORTIO_OUTPUT_DWORD, port, value, written, 4);
 }

@@ -46,7 +46,7 @@ static void AccessViolation(NotebookState *s, const char *what, DWORD port, BYTE
 
 static bool InputFull(const NotebookState *s)
 {
-    return s->ecBehaviour == EcInputNeverClears || s->inputStuck || s->inputBusyLeft > 0;
+    return s->ecBehaviour == kEcInputNeverClears || s->inputStuck || s->inputBusyLeft > 0;
 }
 
 // A status or data read as the EC answers it. Lock held.
@@ -54,7 +54,7 @@ static BYTE Read(NotebookState *s, DWORD port)
 {
     if (port == 0x6C) {
         BYTE status = 0;
-        if (s->staleOutputBytes > 0 || s->ecBehaviour == EcOutputNeverClears)
+        if (s->staleOutputBytes > 0 || s->ecBehaviour == kEcOutputNeverClears)
             status |= 0x01;
         if (InputFull(s))
             status |= 0x02;
@@ -98,7 +98,7 @@ static void Take(NotebookState *s, DWORD port, BYTE v)
                 s->ledLevelKnown = 1;
                 s->ledCommands++;
             }
-            if (s->ecBehaviour == EcInputSticksAfterData2)
+            if (s->ecBehaviour == kEcInputSticksAfterData2)
                 s->inputStuck = 1;
         }
     } else {
@@ -117,7 +117,7 @@ int WINAPI Fennick_Init(const char *configPath)
         lstrcpynA(s->initPath, configPath ? configPath : "(null)", sizeof s->initPath);
         SimUnlock(s);
     }
-    if (!CountedCall(CallFennickInit, &NotebookState::initCalls, &NotebookState::failInit))
+    if (!CountedCall(kCallFennickInit, &NotebookState::initCalls, &NotebookState::failInit))
         return 0;
     s->initDonePid = ThisProcess();
     return 1;
@@ -125,7 +125,7 @@ int WINAPI Fennick_Init(const char *configPath)
 
 int WINAPI Fennick_LoadDriver(void)
 {
-    if (!CountedCall(CallFennickLoadDriver, &NotebookState::loadDriverCalls,
+    if (!CountedCall(kCallFennickLoadDriver, &NotebookState::loadDriverCalls,
                      &NotebookState::failLoadDriver))
         return 0;
     if (s_sim->initDonePid != ThisProcess()) {
@@ -138,7 +138,7 @@ int WINAPI Fennick_LoadDriver(void)
 
 int WINAPI Fennick_UnLoadDriver(void)
 {
-    if (!CountedCall(CallFennickUnLoadDriver, &NotebookState::unloadDriverCalls))
+    if (!CountedCall(kCallFennickUnLoadDriver, &NotebookState::unloadDriverCalls))
         return 0;
     if (s_sim->driverLoadedPid != ThisProcess()) {
         SimViolation(s_sim, "Fennick_UnLoadDriver with no driver loaded");
@@ -154,7 +154,7 @@ int WINAPI Fennick_InputByteValue(DWORD port, BYTE *value)
     NotebookState *s = Sim();
     if (!s || !value)
         return 0;
-    ReenterIfScripted(ReenterInPortRead);
+    ReenterIfScripted(kReenterInPortRead);
     SimLock(s);
     const char *refusal = AccessRefusal(s);
     uint32_t number = ++s->portReads;
@@ -175,7 +175,7 @@ int WINAPI Fennick_OutputByteValue(DWORD port, DWORD value, BYTE *scratch)
     NotebookState *s = Sim();
     if (!s)
         return 0;
-    ReenterIfScripted(ReenterInPortWrite);
+    ReenterIfScripted(kReenterInPortWrite);
     BYTE v = (BYTE)value;
     SimLock(s);
     const char *refusal = AccessRefusal(s);

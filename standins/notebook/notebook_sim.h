@@ -10,30 +10,30 @@
 #include <string.h>
 
 enum EcBehaviour : uint32_t {
-    EcIdle = 0,                  // status 0 except while stale bytes wait
-    EcOutputNeverClears = 1,     // status bit 0 stays set
-    EcInputNeverClears = 2,      // status bit 1 stays set
-    EcInputSticksAfterData2 = 3, // bit 1 sets once the second data byte of a command was taken
+    kEcIdle = 0,                  // status 0 except while stale bytes wait
+    kEcOutputNeverClears = 1,     // status bit 0 stays set
+    kEcInputNeverClears = 2,      // status bit 1 stays set
+    kEcInputSticksAfterData2 = 3, // bit 1 sets once the second data byte of a command was taken
 };
 
 // Calls and events in the order they happened, across all stand-ins.
 enum SimCall : uint32_t {
-    CallNone = 0,
-    CallFennickInit, CallFennickLoadDriver, CallFennickUnLoadDriver,
-    CallOskalLoaded, CallOskalFreed, CallOskalHook, CallOskalUnHook,
-    CallPernetLoaded, CallPernetFreed, CallPernetInitEx, CallPernetRegister,
-    CallPernetUnregister, CallPernetDeInit,
+    kCallNone = 0,
+    kCallFennickInit, kCallFennickLoadDriver, kCallFennickUnLoadDriver,
+    kCallOskalLoaded, kCallOskalFreed, kCallOskalHook, kCallOskalUnHook,
+    kCallPernetLoaded, kCallPernetFreed, kCallPernetInitEx, kCallPernetRegister,
+    kCallPernetUnregister, kCallPernetDeInit,
 };
 
 // Where a stand-in library, told to, dispatches the calling thread's queued messages before it
 // answers, as a library that pumps messages would: the window procedure is re-entered from
 // inside the agent's call.
 enum SimReenterPoint : uint32_t {
-    ReenterNowhere = 0,
-    ReenterInPortRead,      // Fennick_InputByteValue
-    ReenterInPortWrite,     // Fennick_OutputByteValue
-    ReenterInGetVolume,     // Pernet_GetVolumeLevel
-    ReenterInMixerRange,    // Oskal_GetMaxMinValue
+    kReenterNowhere = 0,
+    kReenterInPortRead,      // Fennick_InputByteValue
+    kReenterInPortWrite,     // Fennick_OutputByteValue
+    kReenterInGetVolume,     // Pernet_GetVolumeLevel
+    kReenterInMixerRange,    // Oskal_GetMaxMinValue
 };
 
 struct PortAccess {
@@ -265,13 +265,13 @@ inline void SimRequestMixerNotes(NotebookState *s, LONG count)
 
 inline const char *SimCallName(uint32_t c)
 {
-    static const char *const names[] = {
+    static const char *const kNames[] = {
         "none", "Fennick_Init", "Fennick_LoadDriver", "Fennick_UnLoadDriver",
         "Oskal loaded", "Oskal freed", "Oskal_HookDevice", "Oskal_UnHookDevice",
         "Pernet loaded", "Pernet freed", "Pernet_InitEx", "Pernet_Register",
         "Pernet_Unregister", "Pernet_DeInit",
     };
-    return c < sizeof names / sizeof names[0] ? names[c] : "?";
+    return c < sizeof kNames / sizeof kNames[0] ? kNames[c] : "?";
 }
 
 // For the programs that drive the agent from outside (notebookctl, tests, the benchmark).

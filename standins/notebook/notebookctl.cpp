@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string>
 
-static NotebookState *s;
+static NotebookState *s_sim;
 
 // Bound on the wait for the agent to read the volume and finish with it (an emulated machine
 // under load can take seconds).
@@ -35,15 +35,15 @@ static void Usage()
 // Why the agent cannot reach the EC, or nullptr when its key controller is ready.
 static const char *KeyControllerTrouble()
 {
-    if (s->driverLoadedPid)
+    if (s_sim->driverLoadedPid)
         return nullptr;
-    if (s->initCalls == 0)
+    if (s_sim->initCalls == 0)
         return "Fennick_Init was not called";
-    if (!s->initDonePid)
+    if (!s_sim->initDonePid)
         return "Fennick_Init failed";
-    if (s->driverUnloadedPid)
+    if (s_sim->driverUnloadedPid)
         return "its driver was unloaded";
-    if (s->loadDriverCalls == 0)
+    if (s_sim->loadDriverCalls == 0)
         return "Fennick_LoadDriver was not called";
     return "Fennick_LoadDriver failed";
 }
@@ -51,44 +51,44 @@ static const char *KeyControllerTrouble()
 static void PrintStatus()
 {
     printf("LED level: ");
-    if (s->ledLevelKnown)
-        printf("%u\n", s->ledLevel);
+    if (s_sim->ledLevelKnown)
+        printf("%u\n", s_sim->ledLevel);
     else
         printf("never set\n");
     printf("LED commands: %u, command bytes: %u, closing bytes: %u, port accesses: %ld\n",
-           s->ledCommands, s->commandBytes, s->closingBytes, s->traceCount);
+           s_sim->ledCommands, s_sim->commandBytes, s_sim->closingBytes, s_sim->traceCount);
     const char *trouble = KeyControllerTrouble();
-    printf("Fennick: init %u (\"%s\"), load %u, unload %u; %s%s\n", s->initCalls, s->initPath,
-           s->loadDriverCalls, s->unloadDriverCalls, trouble ? "not ready: " : "ready",
+    printf("Fennick: init %u (\"%s\"), load %u, unload %u; %s%s\n", s_sim->initCalls, s_sim->initPath,
+           s_sim->loadDriverCalls, s_sim->unloadDriverCalls, trouble ? "not ready: " : "ready",
            trouble ? trouble : "");
-    printf("Pernet: volume %d%%, reads %ld; Oskal: reads %ld\n", s->volume, s->getVolumeCalls,
-           s->maxMinCalls);
-    printf("violations: %u%s%s\n", s->violations, s->violations ? ", the first: " : "",
-           s->violations ? s->firstViolation : "");
+    printf("Pernet: volume %d%%, reads %ld; Oskal: reads %ld\n", s_sim->volume, s_sim->getVolumeCalls,
+           s_sim->maxMinCalls);
+    printf("violations: %u%s%s\n", s_sim->violations, s_sim->violations ? ", the first: " : "",
+           s_sim->violations ? s_sim->firstViolation : "");
     printf("calls:");
-    for (uint32_t i = 0; i < s->callCount && i < kCallLogCapacity; i++)
-        printf(" %s;", SimCallName(s->calls[i]));
+    for (uint32_t i = 0; i < s_sim->callCount && i < kCallLogCapacity; i++)
+        printf(" %s;", SimCallName(s_sim->calls[i]));
     printf("\n");
 }
 
 static void PrintTrace()
 {
-    LONG count = s->traceCount;
+    LONG count = s_sim->traceCount;
     LONG first = count > (LONG)kTraceCapacity ? count - (LONG)kTraceCapacity : 0;
     for (LONG i = first; i < count; i++) {
-        const PortAccess &a = s->trace[(uint32_t)i % kTraceCapacity];
+        const PortAccess &a = s_sim->trace[(uint32_t)i % kTraceCapacity];
         printf("%s 0x%02X %s 0x%02X\n", a.write ? "write" : "read ", a.port, a.write ? "<-" : "->",
                a.value);
     }
 }
 
-static const PortAccess &TraceAt(LONG i) { return s->trace[(uint32_t)i % kTraceCapacity]; }
+static const PortAccess &TraceAt(LONG i) { return s_sim->trace[(uint32_t)i % kTraceCapacity]; }
 
 // Why the port accesses from `first` on did not deliver a whole LED command with its closing
 // byte; "" when they did. The EC's last answer tells which buffer it kept full.
 static std::string EcTrouble(LONG first, bool commandTaken)
 {
-    LONG end = s->traceCount;
+    LONG end = s_sim->traceCount;
     bool closed = end > first && TraceAt(end - 1).write && TraceAt(end - 1).value == 0xFF;
     if (end > first && closed && !TraceAt(end - 1).failed)
         return "";
@@ -118,12 +118,12 @@ static std::string EcTrouble(LONG first, bool commandTaken)
 // One step of the sweep: returns false when the agent did not react.
 static bool SweepStep(HWND window, int percent)
 {
-    LONG reads = s->getVolumeCalls;
-    LONG traceStart = s->traceCount;
-    uint32_t commands = s->ledCommands;
-    SimSetVolume(s, percent);
-    SimRequestVolumeNotes(s, 1);
-    if (!SimWaitUntil([&] { return s->getVolumeCalls != reads; }, kAgentAnswerMs)) {
+    LONG reads = s_sim->getVolumeCalls;
+    LONG traceStart = s_sim->traceCount;
+    uint32_t commands = s_sim->ledCommands;
+    SimSetVolume(s_sim, percent);
+    SimRequestVolumeNotes(s_sim, 1);
+    if (!SimWaitUntil([&] { return s_sim->getVolumeCalls != reads; }, kAgentAnswerMs)) {
         printf("volume %3d %%   the agent did not read the volume within %lu ms\n", percent,
                (unsigned long)kAgentAnswerMs);
         return false;
@@ -132,26 +132,26 @@ static bool SweepStep(HWND window, int percent)
 
     char bar[8];
     for (int i = 0; i < 7; i++)
-        bar[i] = s->ledLevelKnown && (uint32_t)i <= s->ledLevel ? '#' : '.';
+        bar[i] = s_sim->ledLevelKnown && (uint32_t)i <= s_sim->ledLevel ? '#' : '.';
     bar[7] = '\0';
     printf("volume %3d %%   LED [%s] %c   EC:", percent, bar,
-           s->ledLevelKnown ? (char)('0' + s->ledLevel) : '-');
+           s_sim->ledLevelKnown ? (char)('0' + s_sim->ledLevel) : '-');
     int written = 0;
-    for (LONG i = traceStart; i < s->traceCount; i++) {
+    for (LONG i = traceStart; i < s_sim->traceCount; i++) {
         const PortAccess &a = TraceAt(i);
         if (a.write) {
             printf(" %02X%s", a.value, a.failed ? "!" : "");
             written++;
         }
     }
-    bool commandTaken = s->ledCommands != commands;
-    if (s->traceCount == traceStart) {
+    bool commandTaken = s_sim->ledCommands != commands;
+    if (s_sim->traceCount == traceStart) {
         // The agent did not touch the EC: it could not, it read no volume, or it held the
         // level back.
         const char *trouble = KeyControllerTrouble();
         if (trouble)
             printf(" nothing sent: the key controller is not ready (%s)", trouble);
-        else if (s->failGetVolume)
+        else if (s_sim->failGetVolume)
             printf(" nothing sent: the agent could not read the volume");
         else
             printf(" nothing sent (same level within 500 ms)");
@@ -176,8 +176,8 @@ int main(int argc, char **argv)
         return 2;
     }
     HANDLE mapping;
-    s = SimOpen(&mapping);
-    if (!s) {
+    s_sim = SimOpen(&mapping);
+    if (!s_sim) {
         fprintf(stderr, "notebookctl: cannot map the simulation\n");
         return 1;
     }
@@ -200,36 +200,36 @@ int main(int argc, char **argv)
             return 1;
         }
     } else if (!strcmp(cmd, "volume") && argc == 3) {
-        SimSetVolume(s, atoi(argv[2]));
-        SimRequestVolumeNotes(s, 1);
+        SimSetVolume(s_sim, atoi(argv[2]));
+        SimRequestVolumeNotes(s_sim, 1);
     } else if (!strcmp(cmd, "mixer") && argc >= 4) {
-        SimLock(s);
-        s->mixerMax = strtoul(argv[2], nullptr, 0);
-        s->mixerMin = strtoul(argv[3], nullptr, 0);
-        s->channelCount = 0;
-        for (int i = 4; i < argc && s->channelCount < kMaxChannels; i++)
-            s->channels[s->channelCount++] = strtoul(argv[i], nullptr, 0);
-        SimUnlock(s);
-        SimRequestMixerNotes(s, 1);
+        SimLock(s_sim);
+        s_sim->mixerMax = strtoul(argv[2], nullptr, 0);
+        s_sim->mixerMin = strtoul(argv[3], nullptr, 0);
+        s_sim->channelCount = 0;
+        for (int i = 4; i < argc && s_sim->channelCount < kMaxChannels; i++)
+            s_sim->channels[s_sim->channelCount++] = strtoul(argv[i], nullptr, 0);
+        SimUnlock(s_sim);
+        SimRequestMixerNotes(s_sim, 1);
     } else if (!strcmp(cmd, "device-changed")) {
-        SimRequestDeviceEvents(s, 1, 0);
+        SimRequestDeviceEvents(s_sim, 1, 0);
     } else if (!strcmp(cmd, "device-removed")) {
-        SimRequestDeviceEvents(s, 0, 1);
+        SimRequestDeviceEvents(s_sim, 0, 1);
     } else if (!strcmp(cmd, "ec") && argc >= 3) {
         const char *b = argv[2];
         uint32_t n = argc > 3 ? (uint32_t)atoi(argv[3]) : 0;
         if (!strcmp(b, "output-stuck"))
-            SimSetEcBehaviour(s, EcOutputNeverClears);
+            SimSetEcBehaviour(s_sim, kEcOutputNeverClears);
         else if (!strcmp(b, "input-stuck"))
-            SimSetEcBehaviour(s, EcInputNeverClears);
+            SimSetEcBehaviour(s_sim, kEcInputNeverClears);
         else if (!strcmp(b, "sticky-after-data"))
-            SimSetEcBehaviour(s, EcInputSticksAfterData2);
+            SimSetEcBehaviour(s_sim, kEcInputSticksAfterData2);
         else if (!strcmp(b, "stale"))
-            SimSetEcBehaviour(s, EcIdle, n, argc > 4 ? (uint32_t)atoi(argv[4]) : 0);
+            SimSetEcBehaviour(s_sim, kEcIdle, n, argc > 4 ? (uint32_t)atoi(argv[4]) : 0);
         else if (!strcmp(b, "input-busy"))
-            SimSetEcBehaviour(s, EcIdle, 0, 0, n);
+            SimSetEcBehaviour(s_sim, kEcIdle, 0, 0, n);
         else if (!strcmp(b, "idle"))
-            SimSetEcBehaviour(s, EcIdle);
+            SimSetEcBehaviour(s_sim, kEcIdle);
         else {
             Usage();
             return 2;
@@ -245,14 +245,14 @@ int main(int argc, char **argv)
             Usage();
             return 2;
         }
-        SimLock(s);
-        s->failInit = !strcmp(what, "init");
-        s->failLoadDriver = !strcmp(what, "load");
-        s->failGetVolume = !strcmp(what, "volume");
+        SimLock(s_sim);
+        s_sim->failInit = !strcmp(what, "init");
+        s_sim->failLoadDriver = !strcmp(what, "load");
+        s_sim->failGetVolume = !strcmp(what, "volume");
         // Numbered from now: the agent's next read or write is number 1.
-        s->failReadAt = !strcmp(what, "read") && n ? s->portReads + n : 0;
-        s->failWriteAt = !strcmp(what, "write") && n ? s->portWrites + n : 0;
-        SimUnlock(s);
+        s_sim->failReadAt = !strcmp(what, "read") && n ? s_sim->portReads + n : 0;
+        s_sim->failWriteAt = !strcmp(what, "write") && n ? s_sim->portWrites + n : 0;
+        SimUnlock(s_sim);
     } else if (!strcmp(cmd, "status")) {
         PrintStatus();
     } else if (!strcmp(cmd, "trace")) {

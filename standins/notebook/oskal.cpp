@@ -17,13 +17,13 @@ extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void *reserved)
 {
-    LogLoading(reason, reserved, CallOskalLoaded, CallOskalFreed);
+    LogLoading(reason, reserved, kCallOskalLoaded, kCallOskalFreed);
     return TRUE;
 }
 
 int WINAPI Oskal_HookDevice(HWND window, UINT device)
 {
-    if (!RecordWindowCall(CallOskalHook, window, device, &NotebookState::hookCalls,
+    if (!RecordWindowCall(kCallOskalHook, window, device, &NotebookState::hookCalls,
                           &NotebookState::hookWindow, &NotebookState::hookArg))
         return 0;
     s_hooked = window;
@@ -32,7 +32,7 @@ int WINAPI Oskal_HookDevice(HWND window, UINT device)
 
 int WINAPI Oskal_UnHookDevice(HWND window, UINT device)
 {
-    if (!RecordWindowCall(CallOskalUnHook, window, device, &NotebookState::unhookCalls,
+    if (!RecordWindowCall(kCallOskalUnHook, window, device, &NotebookState::unhookCalls,
                           &NotebookState::unhookWindow, &NotebookState::unhookArg))
         return 0;
     StopPoster();
@@ -48,7 +48,7 @@ int WINAPI Oskal_GetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD *maxi
         return 0;
     (void)flags;
     InterlockedIncrement(&s->maxMinCalls);
-    ReenterIfScripted(ReenterInMixerRange);
+    ReenterIfScripted(kReenterInMixerRange);
     SimLock(s);
     s->lastSelectors[0] = mixer;
     s->lastSelectors[1] = line;

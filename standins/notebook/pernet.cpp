@@ -41,13 +41,13 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void *reserved)
 {
     s_self = self;
-    LogLoading(reason, reserved, CallPernetLoaded, CallPernetFreed);
+    LogLoading(reason, reserved, kCallPernetLoaded, kCallPernetFreed);
     return TRUE;
 }
 
 int WINAPI Pernet_InitEx(HWND window, UINT changedMsg, UINT removedMsg)
 {
-    if (!RecordWindowCall(CallPernetInitEx, window, changedMsg, &NotebookState::initExCalls,
+    if (!RecordWindowCall(kCallPernetInitEx, window, changedMsg, &NotebookState::initExCalls,
                           &NotebookState::initExWindow, &NotebookState::initExChangedMsg))
         return 0;
     s_sim->initExRemovedMsg = removedMsg;
@@ -65,7 +65,7 @@ int WINAPI Pernet_Init(void) { return 0; }
 
 int WINAPI Pernet_DeInit(void)
 {
-    if (!CountedCall(CallPernetDeInit, &NotebookState::deinitCalls))
+    if (!CountedCall(kCallPernetDeInit, &NotebookState::deinitCalls))
         return 0;
     StopPoster();
     s_eventWindow = s_volumeWindow = nullptr;
@@ -74,7 +74,7 @@ int WINAPI Pernet_DeInit(void)
 
 int WINAPI Pernet_Register(HWND window, UINT volumeMsg)
 {
-    if (!RecordWindowCall(CallPernetRegister, window, volumeMsg, &NotebookState::registerCalls,
+    if (!RecordWindowCall(kCallPernetRegister, window, volumeMsg, &NotebookState::registerCalls,
                           &NotebookState::registerWindow, &NotebookState::registerMsg))
         return 0;
     s_volumeWindow = window;
@@ -84,7 +84,7 @@ int WINAPI Pernet_Register(HWND window, UINT volumeMsg)
 
 int WINAPI Pernet_Unregister(HWND window, UINT volumeMsg)
 {
-    if (!RecordWindowCall(CallPernetUnregister, window, volumeMsg,
+    if (!RecordWindowCall(kCallPernetUnregister, window, volumeMsg,
                           &NotebookState::unregisterCalls, &NotebookState::unregisterWindow,
                           &NotebookState::unregisterMsg))
         return 0;
@@ -98,7 +98,7 @@ int WINAPI Pernet_GetVolumeLevel(int *percent)
     if (!s || !percent)
         return 0;
     InterlockedIncrement(&s->getVolumeCalls);
-    ReenterIfScripted(ReenterInGetVolume);
+    ReenterIfScripted(kReenterInGetVolume);
     SimLock(s);
     int ok = !s->failGetVolume;
     if (ok)

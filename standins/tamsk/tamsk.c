@@ -4,14 +4,14 @@
  *
  * Simulated machine (nothing touches real hardware):
  * - Port space: 65536 bytes; a word or double word covers consecutive ports, little-endian,
- *   wrapping after port 0xFFFF. An unwritten port reads portio_unwritten_port(port).
+ *   wrapping after port 0xFFFF. An unwritten port reads PortioUnwrittenPort(port).
  *   Port numbers above 0xFFFF are refused.
  * - Indexed registers: a table keyed by (index port, register index); the data port is not
  *   part of the key. A write of width W stores the value zero-extended to 32 bits; a read of
  *   width W returns its low W bytes. An unwritten register reads
- *   portio_unwritten_register(index port, index). The table is separate from the port space.
+ *   PortioUnwrittenRegister(index port, index). The table is separate from the port space.
  * - ECs: one EC per command port, each with 256 bytes of RAM starting as
- *   portio_unwritten_ec_ram(address) and an address pointer starting at 0. The default pair
+ *   PortioUnwrittenEcRam(address) and an address pointer starting at 0. The default pair
  *   is PORTIO_EC_DEFAULT_COMMAND_PORT/PORTIO_EC_DEFAULT_DATA_PORT; a named pair with the same
  *   command port reaches the same EC. The Dorvane index method has an EC of its own.
  *   Commands (data bytes d[0..n-1]; n is 1 for EC requests, 0, 1 or count for Dorvane):
@@ -48,105 +48,105 @@ NTSYSAPI HANDLE NTAPI PsGetCurrentProcessId(void);
 #define DIAG_FUNCTION_FIRST PORTIO_DIAG_FUNCTION_BASE
 #define FUNCTION_OF(code) (((code) >> 2) & 0xFFFu)
 
-typedef struct { uint32_t index_port, index, value; } reg_cell;
+typedef struct { uint32_t indexPort, index, value; } RegCell;
 typedef struct {
-    uint32_t command_port; /* 0: free slot */
+    uint32_t commandPort; /* 0: free slot */
     uint8_t pointer;
     uint8_t ram[EC_RAM_SIZE];
-} ec_state;
+} EcState;
 
-/* The simulated machine and the diagnostic state; guarded by g_lock. */
+/* The simulated machine and the diagnostic state; guarded by s_lock. */
 static struct {
     uint8_t port[0x10000];
-    uint8_t port_written[0x10000];
-    reg_cell reg[MAX_REGISTERS];
-    uint32_t reg_count;
-    ec_state ec[MAX_ECS];   /* ec[0] is the default pair */
-    ec_state dorvane_ec;
+    uint8_t portWritten[0x10000];
+    RegCell reg[MAX_REGISTERS];
+    uint32_t regCount;
+    EcState ec[MAX_ECS];   /* ec[0] is the default pair */
+    EcState dorvaneEc;
     /* Dorvane configuration records as the last set request sent them. */
-    uint8_t dv_type[PORTIO_DORVANE_PORT_TYPE_SIZE];
-    uint8_t dv_io[PORTIO_DORVANE_ADDRESSES_SIZE];
-    uint8_t dv_device[PORTIO_DORVANE_DEVICES_SIZE];
-    uint8_t dv_ec[PORTIO_DORVANE_ADDRESSES_SIZE];
-} g_machine;
+    uint8_t dvType[PORTIO_DORVANE_PORT_TYPE_SIZE];
+    uint8_t dvIo[PORTIO_DORVANE_ADDRESSES_SIZE];
+    uint8_t dvDevice[PORTIO_DORVANE_DEVICES_SIZE];
+    uint8_t dvEc[PORTIO_DORVANE_ADDRESSES_SIZE];
+} s_machine;
 
-static portio_diag_log g_log;
-static portio_diag_counts g_counts;
-static portio_diag_fault g_fault;
-static KMUTEX g_lock;
-static UNICODE_STRING g_device_name, g_dos_name;
+static PortioDiagLog s_log;
+static PortioDiagCounts s_counts;
+static PortioDiagFault s_fault;
+static KMUTEX s_lock;
+static UNICODE_STRING s_deviceName, s_dosName;
 
-static void lock(void) { KeWaitForSingleObject(&g_lock, Executive, KernelMode, FALSE, NULL); }
-static void unlock(void) { KeReleaseMutex(&g_lock, FALSE); }
+static void Lock(void) { KeWaitForSingleObject(&s_lock, Executive, KernelMode, FALSE, NULL); }
+static void Unlock(void) { KeReleaseMutex(&s_lock, FALSE); }
 
-static void ec_init(ec_state *ec, uint32_t command_port)
+static void EcInit(EcState *ec, uint32_t commandPort)
 {
     unsigned i;
-    ec->command_port = command_port;
+    ec->commandPort = commandPort;
     ec->pointer = 0;
-    for (i = 0; i < EC_RAM_SIZE; i++) ec->ram[i] = portio_unwritten_ec_ram(i);
+    for (i = 0; i < EC_RAM_SIZE; i++) ec->ram[i] = PortioUnwrittenEcRam(i);
 }
 
-static void machine_reset(void)
+static void MachineReset(void)
 {
-    RtlZeroMemory(&g_machine, sizeof(g_machine));
-    ec_init(&g_machine.ec[0], PORTIO_EC_DEFAULT_COMMAND_PORT);
-    ec_init(&g_machine.dorvane_ec, 0);
+    RtlZeroMemory(&s_machine, sizeof(s_machine));
+    EcInit(&s_machine.ec[0], PORTIO_EC_DEFAULT_COMMAND_PORT);
+    EcInit(&s_machine.dorvaneEc, 0);
 }
 
 /* ---- Port space ---- */
 
-static uint8_t port_get(uint32_t port)
+static uint8_t PortGet(uint32_t port)
 {
     port &= 0xFFFF;
-    return g_machine.port_written[port] ? g_machine.port[port] : portio_unwritten_port(port);
+    return s_machine.portWritten[port] ? s_machine.port[port] : PortioUnwrittenPort(port);
 }
 
-static void port_set(uint32_t port, uint8_t value)
+static void PortSet(uint32_t port, uint8_t value)
 {
     port &= 0xFFFF;
-    g_machine.port[port] = value;
-    g_machine.port_written[port] = 1;
+    s_machine.port[port] = value;
+    s_machine.portWritten[port] = 1;
 }
 
-static uint32_t port_read(uint32_t port, unsigned width)
+static uint32_t PortRead(uint32_t port, unsigned width)
 {
     uint32_t v = 0;
     unsigned i;
-    for (i = 0; i < width; i++) v |= (uint32_t)port_get(port + i) << (8 * i);
+    for (i = 0; i < width; i++) v |= (uint32_t)PortGet(port + i) << (8 * i);
     return v;
 }
 
-static void port_write(uint32_t port, unsigned width, uint32_t v)
+static void PortWrite(uint32_t port, unsigned width, uint32_t v)
 {
     unsigned i;
-    for (i = 0; i < width; i++) port_set(port + i, (uint8_t)(v >> (8 * i)));
+    for (i = 0; i < width; i++) PortSet(port + i, (uint8_t)(v >> (8 * i)));
 }
 
 /* ---- Indexed registers ---- */
 
-static reg_cell *reg_find(uint32_t index_port, uint32_t index)
+static RegCell *RegFind(uint32_t indexPort, uint32_t index)
 {
     uint32_t i;
-    for (i = 0; i < g_machine.reg_count; i++)
-        if (g_machine.reg[i].index_port == index_port && g_machine.reg[i].index == index)
-            return &g_machine.reg[i];
+    for (i = 0; i < s_machine.regCount; i++)
+        if (s_machine.reg[i].indexPort == indexPort && s_machine.reg[i].index == index)
+            return &s_machine.reg[i];
     return NULL;
 }
 
-static uint32_t reg_read(uint32_t index_port, uint32_t index)
+static uint32_t RegRead(uint32_t indexPort, uint32_t index)
 {
-    reg_cell *c = reg_find(index_port, index);
-    return c ? c->value : portio_unwritten_register(index_port, index);
+    RegCell *c = RegFind(indexPort, index);
+    return c ? c->value : PortioUnwrittenRegister(indexPort, index);
 }
 
-static BOOLEAN reg_write(uint32_t index_port, uint32_t index, uint32_t value)
+static BOOLEAN RegWrite(uint32_t indexPort, uint32_t index, uint32_t value)
 {
-    reg_cell *c = reg_find(index_port, index);
+    RegCell *c = RegFind(indexPort, index);
     if (!c) {
-        if (g_machine.reg_count == MAX_REGISTERS) return FALSE;
-        c = &g_machine.reg[g_machine.reg_count++];
-        c->index_port = index_port;
+        if (s_machine.regCount == MAX_REGISTERS) return FALSE;
+        c = &s_machine.reg[s_machine.regCount++];
+        c->indexPort = indexPort;
         c->index = index;
     }
     c->value = value;
@@ -155,22 +155,22 @@ static BOOLEAN reg_write(uint32_t index_port, uint32_t index, uint32_t value)
 
 /* ---- ECs ---- */
 
-static ec_state *ec_find(uint32_t command_port, BOOLEAN create)
+static EcState *EcFind(uint32_t commandPort, BOOLEAN create)
 {
     unsigned i;
-    if (command_port == 0) command_port = PORTIO_EC_DEFAULT_COMMAND_PORT;
+    if (commandPort == 0) commandPort = PORTIO_EC_DEFAULT_COMMAND_PORT;
     for (i = 0; i < MAX_ECS; i++)
-        if (g_machine.ec[i].command_port == command_port) return &g_machine.ec[i];
+        if (s_machine.ec[i].commandPort == commandPort) return &s_machine.ec[i];
     if (!create) return NULL;
     for (i = 0; i < MAX_ECS; i++)
-        if (g_machine.ec[i].command_port == 0) {
-            ec_init(&g_machine.ec[i], command_port);
-            return &g_machine.ec[i];
+        if (s_machine.ec[i].commandPort == 0) {
+            EcInit(&s_machine.ec[i], commandPort);
+            return &s_machine.ec[i];
         }
     return NULL;
 }
 
-static uint8_t ec_execute(ec_state *ec, uint8_t command, const uint8_t *data, uint32_t n)
+static uint8_t EcExecute(EcState *ec, uint8_t command, const uint8_t *data, uint32_t n)
 {
     uint32_t i;
     switch (command) {
@@ -194,177 +194,177 @@ static uint8_t ec_execute(ec_state *ec, uint8_t command, const uint8_t *data, ui
 typedef struct {
     uint32_t code;
     const uint8_t *in;   /* private copy of the input */
-    uint32_t in_len;
+    uint32_t inLen;
     uint8_t *out;        /* the system buffer */
-    uint32_t out_len;
+    uint32_t outLen;
     uint32_t written;    /* output bytes filled */
-    BOOLEAN has_status;  /* output starts with a status double word */
-} request;
+    BOOLEAN hasStatus;  /* output starts with a status double word */
+} Request;
 
 #define CHECK_LENGTHS(r, i, o) \
-    do { if ((r)->in_len != (i) || (r)->out_len != (o)) return STATUS_INVALID_PARAMETER; } while (0)
+    do { if ((r)->inLen != (i) || (r)->outLen != (o)) return STATUS_INVALID_PARAMETER; } while (0)
 
-static void put(request *r, const void *data, uint32_t len)
+static void Put(Request *r, const void *data, uint32_t len)
 {
     RtlCopyMemory(r->out, data, len);
     r->written = len;
 }
 
-static uint32_t reply_size(BOOLEAN with_response)
+static uint32_t ReplySize(BOOLEAN withResponse)
 {
-    return with_response ? PORTIO_EC_REPLY_RESPONSE_SIZE : PORTIO_EC_REPLY_SIZE;
+    return withResponse ? PORTIO_EC_REPLY_RESPONSE_SIZE : PORTIO_EC_REPLY_SIZE;
 }
 
-static void put_ec_reply(request *r, uint8_t response, BOOLEAN with_response)
+static void PutEcReply(Request *r, uint8_t response, BOOLEAN withResponse)
 {
     uint8_t reply[PORTIO_EC_REPLY_RESPONSE_SIZE];
-    portio_store_le(reply, EC_STATUS_OK, 4);
+    PortioStoreLe(reply, EC_STATUS_OK, 4);
     reply[PORTIO_EC_REPLY_RESPONSE] = response;
-    put(r, reply, reply_size(with_response));
-    r->has_status = TRUE;
+    Put(r, reply, ReplySize(withResponse));
+    r->hasStatus = TRUE;
 }
 
-static unsigned width_of(unsigned index) { return index % 3 == 0 ? 1u : index % 3 == 1 ? 2u : 4u; }
+static unsigned WidthOf(unsigned index) { return index % 3 == 0 ? 1u : index % 3 == 1 ? 2u : 4u; }
 
 
-static NTSTATUS do_port(request *r, unsigned index)
+static NTSTATUS DoPort(Request *r, unsigned index)
 {
-    unsigned width = width_of(index);
-    BOOLEAN is_write = index >= 3;
+    unsigned width = WidthOf(index);
+    BOOLEAN isWrite = index >= 3;
     uint32_t port;
-    CHECK_LENGTHS(r, PORTIO_PORT_RECORD_SIZE(width, is_write), is_write ? 0 : width);
-    port = portio_load_le(r->in, 4);
+    CHECK_LENGTHS(r, PORTIO_PORT_RECORD_SIZE(width, isWrite), isWrite ? 0 : width);
+    port = PortioLoadLe(r->in, 4);
     if (port > 0xFFFF) return STATUS_INVALID_PARAMETER;
-    if (is_write) {
-        port_write(port, width, portio_load_le(r->in + PORTIO_PORT_VALUE, width));
+    if (isWrite) {
+        PortWrite(port, width, PortioLoadLe(r->in + PORTIO_PORT_VALUE, width));
     } else {
-        portio_store_le(r->out, port_read(port, width), width);
+        PortioStoreLe(r->out, PortRead(port, width), width);
         r->written = width;
     }
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS do_indexed(request *r, unsigned index)
+static NTSTATUS DoIndexed(Request *r, unsigned index)
 {
-    unsigned width = width_of(index);
-    BOOLEAN is_write = (index % 6) >= 3;
-    uint32_t element = PORTIO_INDEXED_ELEMENT_SIZE(width, is_write);
-    uint32_t index_port, count, i;
+    unsigned width = WidthOf(index);
+    BOOLEAN isWrite = (index % 6) >= 3;
+    uint32_t element = PORTIO_INDEXED_ELEMENT_SIZE(width, isWrite);
+    uint32_t indexPort, count, i;
     const uint8_t *e;
 
-    if (r->in_len < PORTIO_INDEXED_SINGLE_HEADER) return STATUS_INVALID_PARAMETER;
-    index_port = portio_load_le(r->in + PORTIO_INDEXED_INDEX_PORT, 4);
+    if (r->inLen < PORTIO_INDEXED_SINGLE_HEADER) return STATUS_INVALID_PARAMETER;
+    indexPort = PortioLoadLe(r->in + PORTIO_INDEXED_INDEX_PORT, 4);
     if (index < 6) {
-        CHECK_LENGTHS(r, PORTIO_INDEXED_SINGLE_SIZE(width, is_write), is_write ? 0 : width);
+        CHECK_LENGTHS(r, PORTIO_INDEXED_SINGLE_SIZE(width, isWrite), isWrite ? 0 : width);
         e = r->in + PORTIO_INDEXED_SINGLE_HEADER;
-        if (is_write) return reg_write(index_port, portio_load_le(e, width), portio_load_le(e + width, width))
+        if (isWrite) return RegWrite(indexPort, PortioLoadLe(e, width), PortioLoadLe(e + width, width))
                              ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
-        portio_store_le(r->out, reg_read(index_port, portio_load_le(e, width)), width);
+        PortioStoreLe(r->out, RegRead(indexPort, PortioLoadLe(e, width)), width);
         r->written = width;
         return STATUS_SUCCESS;
     }
-    if (r->in_len < PORTIO_INDEXED_LIST_HEADER) return STATUS_INVALID_PARAMETER;
-    count = portio_load_le(r->in + PORTIO_INDEXED_LIST_COUNT, 4);
-    if (count == 0 || (uint64_t)count * element + PORTIO_INDEXED_LIST_HEADER != r->in_len
-        || (uint64_t)r->out_len != (is_write ? 0 : (uint64_t)count * width))
+    if (r->inLen < PORTIO_INDEXED_LIST_HEADER) return STATUS_INVALID_PARAMETER;
+    count = PortioLoadLe(r->in + PORTIO_INDEXED_LIST_COUNT, 4);
+    if (count == 0 || (uint64_t)count * element + PORTIO_INDEXED_LIST_HEADER != r->inLen
+        || (uint64_t)r->outLen != (isWrite ? 0 : (uint64_t)count * width))
         return STATUS_INVALID_PARAMETER;
     for (i = 0, e = r->in + PORTIO_INDEXED_LIST_HEADER; i < count; i++, e += element) {
-        uint32_t reg = portio_load_le(e, width);
-        if (is_write) {
-            if (!reg_write(index_port, reg, portio_load_le(e + width, width)))
+        uint32_t reg = PortioLoadLe(e, width);
+        if (isWrite) {
+            if (!RegWrite(indexPort, reg, PortioLoadLe(e + width, width)))
                 return STATUS_INSUFFICIENT_RESOURCES;
         } else {
-            portio_store_le(r->out + i * width, reg_read(index_port, reg), width);
+            PortioStoreLe(r->out + i * width, RegRead(indexPort, reg), width);
         }
     }
-    r->written = is_write ? 0 : count * width;
+    r->written = isWrite ? 0 : count * width;
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS do_ec(request *r, unsigned index)
+static NTSTATUS DoEc(Request *r, unsigned index)
 {
-    BOOLEAN with_response = index & 1;
+    BOOLEAN withResponse = index & 1;
     BOOLEAN named = index >= 2;
-    uint32_t command_port = PORTIO_EC_DEFAULT_COMMAND_PORT;
+    uint32_t commandPort = PORTIO_EC_DEFAULT_COMMAND_PORT;
     const uint8_t *cd = r->in;
-    ec_state *ec;
+    EcState *ec;
 
     CHECK_LENGTHS(r, named ? PORTIO_EC_PORTS_COMMAND_SIZE : PORTIO_EC_COMMAND_SIZE,
-                  reply_size(with_response));
+                  ReplySize(withResponse));
     if (named) {
-        command_port = portio_load_le(r->in + PORTIO_EC_PORTS_COMMAND_PORT, 4);
-        if (command_port == 0 || command_port > 0xFFFF ||
-            portio_load_le(r->in + PORTIO_EC_PORTS_DATA_PORT, 4) > 0xFFFF)
+        commandPort = PortioLoadLe(r->in + PORTIO_EC_PORTS_COMMAND_PORT, 4);
+        if (commandPort == 0 || commandPort > 0xFFFF ||
+            PortioLoadLe(r->in + PORTIO_EC_PORTS_DATA_PORT, 4) > 0xFFFF)
             return STATUS_INVALID_PARAMETER;
         cd = r->in + PORTIO_EC_PORTS_PREFIX;
     }
-    ec = ec_find(command_port, TRUE);
+    ec = EcFind(commandPort, TRUE);
     if (!ec) return STATUS_INSUFFICIENT_RESOURCES;
-    put_ec_reply(r, ec_execute(ec, cd[0], cd + 1, 1), with_response);
+    PutEcReply(r, EcExecute(ec, cd[0], cd + 1, 1), withResponse);
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS do_dorvane_config(request *r, void *field, uint32_t size, BOOLEAN set)
+static NTSTATUS DoDorvaneConfig(Request *r, void *field, uint32_t size, BOOLEAN set)
 {
     if (set) {
         CHECK_LENGTHS(r, size, PORTIO_EC_REPLY_SIZE);
         RtlCopyMemory(field, r->in, size);
-        put_ec_reply(r, 0, FALSE);
+        PutEcReply(r, 0, FALSE);
     } else {
         CHECK_LENGTHS(r, 0, size);
-        put(r, field, size);
+        Put(r, field, size);
     }
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS do_dorvane_block(request *r, BOOLEAN with_response)
+static NTSTATUS DoDorvaneBlock(Request *r, BOOLEAN withResponse)
 {
     uint32_t count;
-    if (r->in_len < PORTIO_DORVANE_BLOCK_HEADER) return STATUS_INVALID_PARAMETER;
-    count = portio_load_le(r->in + PORTIO_DORVANE_BLOCK_COUNT, 4);
-    if (count == 0 || (uint64_t)count + PORTIO_DORVANE_BLOCK_HEADER != r->in_len) return STATUS_INVALID_PARAMETER;
-    CHECK_LENGTHS(r, r->in_len, reply_size(with_response));
-    put_ec_reply(r, ec_execute(&g_machine.dorvane_ec, r->in[0], r->in + PORTIO_DORVANE_BLOCK_HEADER, count),
-                 with_response);
+    if (r->inLen < PORTIO_DORVANE_BLOCK_HEADER) return STATUS_INVALID_PARAMETER;
+    count = PortioLoadLe(r->in + PORTIO_DORVANE_BLOCK_COUNT, 4);
+    if (count == 0 || (uint64_t)count + PORTIO_DORVANE_BLOCK_HEADER != r->inLen) return STATUS_INVALID_PARAMETER;
+    CHECK_LENGTHS(r, r->inLen, ReplySize(withResponse));
+    PutEcReply(r, EcExecute(&s_machine.dorvaneEc, r->in[0], r->in + PORTIO_DORVANE_BLOCK_HEADER, count),
+                 withResponse);
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS do_dorvane(request *r, unsigned index)
+static NTSTATUS DoDorvane(Request *r, unsigned index)
 {
-    ec_state *ec = &g_machine.dorvane_ec;
+    EcState *ec = &s_machine.dorvaneEc;
     switch (index) {
-    case 0: return do_dorvane_config(r, g_machine.dv_type, sizeof(g_machine.dv_type), TRUE);
-    case 1: return do_dorvane_config(r, g_machine.dv_io, sizeof(g_machine.dv_io), TRUE);
-    case 2: return do_dorvane_config(r, g_machine.dv_device, sizeof(g_machine.dv_device), TRUE);
-    case 3: return do_dorvane_config(r, g_machine.dv_type, sizeof(g_machine.dv_type), FALSE);
-    case 4: return do_dorvane_config(r, g_machine.dv_io, sizeof(g_machine.dv_io), FALSE);
-    case 5: return do_dorvane_config(r, g_machine.dv_device, sizeof(g_machine.dv_device), FALSE);
-    case 6: return do_dorvane_config(r, g_machine.dv_ec, sizeof(g_machine.dv_ec), FALSE);
-    case 7: return do_dorvane_config(r, g_machine.dv_ec, sizeof(g_machine.dv_ec), TRUE);
+    case 0: return DoDorvaneConfig(r, s_machine.dvType, sizeof(s_machine.dvType), TRUE);
+    case 1: return DoDorvaneConfig(r, s_machine.dvIo, sizeof(s_machine.dvIo), TRUE);
+    case 2: return DoDorvaneConfig(r, s_machine.dvDevice, sizeof(s_machine.dvDevice), TRUE);
+    case 3: return DoDorvaneConfig(r, s_machine.dvType, sizeof(s_machine.dvType), FALSE);
+    case 4: return DoDorvaneConfig(r, s_machine.dvIo, sizeof(s_machine.dvIo), FALSE);
+    case 5: return DoDorvaneConfig(r, s_machine.dvDevice, sizeof(s_machine.dvDevice), FALSE);
+    case 6: return DoDorvaneConfig(r, s_machine.dvEc, sizeof(s_machine.dvEc), FALSE);
+    case 7: return DoDorvaneConfig(r, s_machine.dvEc, sizeof(s_machine.dvEc), TRUE);
     case 10: /* command */
     case 11: /* command with response */
-        CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_SIZE, reply_size(index == 11));
-        put_ec_reply(r, ec_execute(ec, r->in[0], NULL, 0), index == 11);
+        CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_SIZE, ReplySize(index == 11));
+        PutEcReply(r, EcExecute(ec, r->in[0], NULL, 0), index == 11);
         return STATUS_SUCCESS;
     case 12: /* command and data */
         CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_DATA_SIZE, PORTIO_EC_REPLY_SIZE);
-        put_ec_reply(r, ec_execute(ec, r->in[0], r->in + 1, 1), FALSE);
+        PutEcReply(r, EcExecute(ec, r->in[0], r->in + 1, 1), FALSE);
         return STATUS_SUCCESS;
     case 13: /* command and data, or data block, with response */
-        if (r->in_len == PORTIO_DORVANE_COMMAND_DATA_SIZE) {
+        if (r->inLen == PORTIO_DORVANE_COMMAND_DATA_SIZE) {
             CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_DATA_SIZE, PORTIO_EC_REPLY_RESPONSE_SIZE);
-            put_ec_reply(r, ec_execute(ec, r->in[0], r->in + 1, 1), TRUE);
+            PutEcReply(r, EcExecute(ec, r->in[0], r->in + 1, 1), TRUE);
             return STATUS_SUCCESS;
         }
-        return do_dorvane_block(r, TRUE);
+        return DoDorvaneBlock(r, TRUE);
     case 14: /* data block */
-        return do_dorvane_block(r, FALSE);
+        return DoDorvaneBlock(r, FALSE);
     default:
         return STATUS_INVALID_DEVICE_REQUEST;
     }
 }
 
-static NTSTATUS dispatch_family(request *r)
+static NTSTATUS DispatchFamily(Request *r)
 {
     uint32_t function = FUNCTION_OF(r->code);
     uint32_t rel;
@@ -372,44 +372,44 @@ static NTSTATUS dispatch_family(request *r)
     if ((r->code >> 16) != PORTIO_DEVICE_TYPE || (r->code & 0xC003) != 0 || function < PORTIO_FUNCTION_FIRST)
         return STATUS_INVALID_DEVICE_REQUEST;
     rel = function - PORTIO_FUNCTION_FIRST;
-    if (rel >= PORTIO_BASE_PORT && rel < PORTIO_BASE_PORT + 6) return do_port(r, rel - PORTIO_BASE_PORT);
-    if (rel >= PORTIO_BASE_INDEXED && rel < PORTIO_BASE_INDEXED + 12) return do_indexed(r, rel - PORTIO_BASE_INDEXED);
-    if (rel >= PORTIO_BASE_EC && rel < PORTIO_BASE_EC + 4) return do_ec(r, rel - PORTIO_BASE_EC);
-    if (rel >= PORTIO_BASE_DORVANE && rel < PORTIO_BASE_DORVANE + 15) return do_dorvane(r, rel - PORTIO_BASE_DORVANE);
+    if (rel >= PORTIO_BASE_PORT && rel < PORTIO_BASE_PORT + 6) return DoPort(r, rel - PORTIO_BASE_PORT);
+    if (rel >= PORTIO_BASE_INDEXED && rel < PORTIO_BASE_INDEXED + 12) return DoIndexed(r, rel - PORTIO_BASE_INDEXED);
+    if (rel >= PORTIO_BASE_EC && rel < PORTIO_BASE_EC + 4) return DoEc(r, rel - PORTIO_BASE_EC);
+    if (rel >= PORTIO_BASE_DORVANE && rel < PORTIO_BASE_DORVANE + 15) return DoDorvane(r, rel - PORTIO_BASE_DORVANE);
     return STATUS_INVALID_DEVICE_REQUEST;
 }
 
-static void log_request(const request *r, uint32_t pid)
+static void LogRequest(const Request *r, uint32_t pid)
 {
-    portio_diag_log_entry *e;
-    uint32_t n = r->in_len < PORTIO_DIAG_LOG_INPUT_BYTES ? r->in_len : PORTIO_DIAG_LOG_INPUT_BYTES;
-    if (g_log.kept == PORTIO_DIAG_LOG_ENTRIES) {
-        RtlMoveMemory(&g_log.entry[0], &g_log.entry[1], sizeof(g_log.entry[0]) * (PORTIO_DIAG_LOG_ENTRIES - 1));
-        g_log.kept--;
+    PortioDiagLogEntry *e;
+    uint32_t n = r->inLen < PORTIO_DIAG_LOG_INPUT_BYTES ? r->inLen : PORTIO_DIAG_LOG_INPUT_BYTES;
+    if (s_log.kept == PORTIO_DIAG_LOG_ENTRIES) {
+        RtlMoveMemory(&s_log.entry[0], &s_log.entry[1], sizeof(s_log.entry[0]) * (PORTIO_DIAG_LOG_ENTRIES - 1));
+        s_log.kept--;
     }
-    e = &g_log.entry[g_log.kept++];
+    e = &s_log.entry[s_log.kept++];
     RtlZeroMemory(e, sizeof(*e));
     e->code = r->code;
-    e->input_length = r->in_len;
-    e->output_length = r->out_len;
-    e->process_id = pid;
+    e->inputLength = r->inLen;
+    e->outputLength = r->outLen;
+    e->processId = pid;
     RtlCopyMemory(e->input, r->in, n);
-    g_log.total++;
-    g_counts.requests++;
+    s_log.total++;
+    s_counts.requests++;
 }
 
 /* A family request: log it, take the pending fault, hold if asked, then answer. */
-static NTSTATUS handle_family(request *r, uint32_t pid)
+static NTSTATUS HandleFamily(Request *r, uint32_t pid)
 {
-    portio_diag_fault fault;
+    PortioDiagFault fault;
     NTSTATUS status;
 
-    lock();
-    log_request(r, pid);
-    fault = g_fault;
-    if (g_fault.kind != PORTIO_FAULT_NONE && g_fault.count != 0xFFFFFFFFu && --g_fault.count == 0)
-        RtlZeroMemory(&g_fault, sizeof(g_fault));
-    unlock();
+    Lock();
+    LogRequest(r, pid);
+    fault = s_fault;
+    if (s_fault.kind != PORTIO_FAULT_NONE && s_fault.count != 0xFFFFFFFFu && --s_fault.count == 0)
+        RtlZeroMemory(&s_fault, sizeof(s_fault));
+    Unlock();
 
     if (fault.kind == PORTIO_FAULT_HOLD) {
         LARGE_INTEGER delay;
@@ -419,38 +419,38 @@ static NTSTATUS handle_family(request *r, uint32_t pid)
     }
     if (fault.kind == PORTIO_FAULT_FAIL) return STATUS_IO_DEVICE_ERROR;
 
-    lock();
-    status = dispatch_family(r);
-    unlock();
+    Lock();
+    status = DispatchFamily(r);
+    Unlock();
     if (status != STATUS_SUCCESS) return status;
-    if (fault.kind == PORTIO_FAULT_STATUS && r->has_status) portio_store_le(r->out, fault.value, 4);
+    if (fault.kind == PORTIO_FAULT_STATUS && r->hasStatus) PortioStoreLe(r->out, fault.value, 4);
     if (fault.kind == PORTIO_FAULT_SHORT_FILL && r->written > fault.value) r->written = fault.value;
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS diag_cell(const portio_diag_cell *c, BOOLEAN poke, uint32_t *value)
+static NTSTATUS DiagCell(const PortioDiagCell *c, BOOLEAN poke, uint32_t *value)
 {
-    ec_state *ec;
+    EcState *ec;
     switch (c->space) {
     case PORTIO_SPACE_PORT:
         if (c->address > 0xFFFF) return STATUS_INVALID_PARAMETER;
-        if (poke) port_set(c->address, (uint8_t)c->value);
-        else *value = port_get(c->address);
+        if (poke) PortSet(c->address, (uint8_t)c->value);
+        else *value = PortGet(c->address);
         return STATUS_SUCCESS;
     case PORTIO_SPACE_INDEXED:
-        if (poke) return reg_write(c->key, c->address, c->value) ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
-        *value = reg_read(c->key, c->address);
+        if (poke) return RegWrite(c->key, c->address, c->value) ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
+        *value = RegRead(c->key, c->address);
         return STATUS_SUCCESS;
     case PORTIO_SPACE_EC_RAM:
     case PORTIO_SPACE_DORVANE_EC_RAM:
         if (c->address >= EC_RAM_SIZE || c->key > 0xFFFF) return STATUS_INVALID_PARAMETER;
-        if (c->space == PORTIO_SPACE_DORVANE_EC_RAM) ec = &g_machine.dorvane_ec;
-        else ec = ec_find(c->key, poke);
+        if (c->space == PORTIO_SPACE_DORVANE_EC_RAM) ec = &s_machine.dorvaneEc;
+        else ec = EcFind(c->key, poke);
         if (poke) {
             if (!ec) return STATUS_INSUFFICIENT_RESOURCES;
             ec->ram[c->address] = (uint8_t)c->value;
         } else {
-            *value = ec ? ec->ram[c->address] : portio_unwritten_ec_ram(c->address);
+            *value = ec ? ec->ram[c->address] : PortioUnwrittenEcRam(c->address);
         }
         return STATUS_SUCCESS;
     default:
@@ -458,55 +458,55 @@ static NTSTATUS diag_cell(const portio_diag_cell *c, BOOLEAN poke, uint32_t *val
     }
 }
 
-static NTSTATUS handle_diag(request *r)
+static NTSTATUS HandleDiag(Request *r)
 {
     NTSTATUS status = STATUS_SUCCESS;
-    portio_diag_cell cell;
+    PortioDiagCell cell;
     uint32_t value = 0;
 
-    lock();
+    Lock();
     switch (r->code) {
     case PORTIO_DIAG_GET_LOG:
-        if (r->in_len != 0 || r->out_len < sizeof(g_log)) { status = STATUS_INVALID_PARAMETER; break; }
-        put(r, &g_log, sizeof(g_log));
+        if (r->inLen != 0 || r->outLen < sizeof(s_log)) { status = STATUS_INVALID_PARAMETER; break; }
+        Put(r, &s_log, sizeof(s_log));
         break;
     case PORTIO_DIAG_RESET:
-        RtlZeroMemory(&g_log, sizeof(g_log));
-        RtlZeroMemory(&g_counts, sizeof(g_counts));
-        RtlZeroMemory(&g_fault, sizeof(g_fault));
+        RtlZeroMemory(&s_log, sizeof(s_log));
+        RtlZeroMemory(&s_counts, sizeof(s_counts));
+        RtlZeroMemory(&s_fault, sizeof(s_fault));
         break;
     case PORTIO_DIAG_GET_COUNTS:
-        if (r->in_len != 0 || r->out_len != sizeof(g_counts)) { status = STATUS_INVALID_PARAMETER; break; }
-        put(r, &g_counts, sizeof(g_counts));
+        if (r->inLen != 0 || r->outLen != sizeof(s_counts)) { status = STATUS_INVALID_PARAMETER; break; }
+        Put(r, &s_counts, sizeof(s_counts));
         break;
     case PORTIO_DIAG_SET_FAULT:
-        if (r->in_len != sizeof(g_fault) || r->out_len != 0) { status = STATUS_INVALID_PARAMETER; break; }
-        RtlCopyMemory(&g_fault, r->in, sizeof(g_fault));
-        if (g_fault.kind > PORTIO_FAULT_HOLD) { RtlZeroMemory(&g_fault, sizeof(g_fault)); status = STATUS_INVALID_PARAMETER; break; }
-        if (g_fault.count == 0) g_fault.count = 1;
-        if (g_fault.kind == PORTIO_FAULT_NONE) RtlZeroMemory(&g_fault, sizeof(g_fault));
+        if (r->inLen != sizeof(s_fault) || r->outLen != 0) { status = STATUS_INVALID_PARAMETER; break; }
+        RtlCopyMemory(&s_fault, r->in, sizeof(s_fault));
+        if (s_fault.kind > PORTIO_FAULT_HOLD) { RtlZeroMemory(&s_fault, sizeof(s_fault)); status = STATUS_INVALID_PARAMETER; break; }
+        if (s_fault.count == 0) s_fault.count = 1;
+        if (s_fault.kind == PORTIO_FAULT_NONE) RtlZeroMemory(&s_fault, sizeof(s_fault));
         break;
     case PORTIO_DIAG_PEEK:
     case PORTIO_DIAG_POKE:
-        if (r->in_len != sizeof(cell) || r->out_len != (r->code == PORTIO_DIAG_PEEK ? 4u : 0u)) {
+        if (r->inLen != sizeof(cell) || r->outLen != (r->code == PORTIO_DIAG_PEEK ? 4u : 0u)) {
             status = STATUS_INVALID_PARAMETER;
             break;
         }
         RtlCopyMemory(&cell, r->in, sizeof(cell));
-        status = diag_cell(&cell, r->code == PORTIO_DIAG_POKE, &value);
-        if (status == STATUS_SUCCESS && r->code == PORTIO_DIAG_PEEK) put(r, &value, 4);
+        status = DiagCell(&cell, r->code == PORTIO_DIAG_POKE, &value);
+        if (status == STATUS_SUCCESS && r->code == PORTIO_DIAG_PEEK) Put(r, &value, 4);
         break;
     case PORTIO_DIAG_RESET_MACHINE:
-        machine_reset();
+        MachineReset();
         break;
     default:
         status = STATUS_INVALID_DEVICE_REQUEST;
     }
-    unlock();
+    Unlock();
     return status;
 }
 
-static NTSTATUS finish(IRP *irp, NTSTATUS status, ULONG_PTR information)
+static NTSTATUS Finish(IRP *irp, NTSTATUS status, ULONG_PTR information)
 {
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = status == STATUS_SUCCESS ? information : 0;
@@ -514,35 +514,35 @@ static NTSTATUS finish(IRP *irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-static NTSTATUS NTAPI dispatch_create(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchCreate(DEVICE_OBJECT *device, IRP *irp)
 {
     (void)device;
-    lock();
-    g_counts.opens++;
-    unlock();
-    return finish(irp, STATUS_SUCCESS, 0);
+    Lock();
+    s_counts.opens++;
+    Unlock();
+    return Finish(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS NTAPI dispatch_close(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchClose(DEVICE_OBJECT *device, IRP *irp)
 {
     (void)device;
-    lock();
-    g_counts.closes++;
-    unlock();
-    return finish(irp, STATUS_SUCCESS, 0);
+    Lock();
+    s_counts.closes++;
+    Unlock();
+    return Finish(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS NTAPI dispatch_cleanup(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchCleanup(DEVICE_OBJECT *device, IRP *irp)
 {
     (void)device;
-    return finish(irp, STATUS_SUCCESS, 0);
+    return Finish(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS NTAPI dispatch_ioctl(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchIoctl(DEVICE_OBJECT *device, IRP *irp)
 {
     IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
     uint32_t pid = (uint32_t)(ULONG_PTR)PsGetCurrentProcessId();
-    request r;
+    Request r;
     uint8_t small[32];
     uint8_t *copy = small;
     NTSTATUS status;
@@ -550,33 +550,33 @@ static NTSTATUS NTAPI dispatch_ioctl(DEVICE_OBJECT *device, IRP *irp)
     (void)device;
     RtlZeroMemory(&r, sizeof(r));
     r.code = stack->Parameters.DeviceIoControl.IoControlCode;
-    r.in_len = stack->Parameters.DeviceIoControl.InputBufferLength;
-    r.out_len = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    r.inLen = stack->Parameters.DeviceIoControl.InputBufferLength;
+    r.outLen = stack->Parameters.DeviceIoControl.OutputBufferLength;
     r.out = irp->AssociatedIrp.SystemBuffer;
     /* METHOD_BUFFERED shares one buffer: keep the input apart before any output is written. */
-    if (r.in_len > sizeof(small)) {
-        copy = ExAllocatePoolWithTag(NonPagedPool, r.in_len, TAG);
-        if (!copy) return finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    if (r.inLen > sizeof(small)) {
+        copy = ExAllocatePoolWithTag(NonPagedPool, r.inLen, TAG);
+        if (!copy) return Finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
     }
-    if (r.in_len) RtlCopyMemory(copy, irp->AssociatedIrp.SystemBuffer, r.in_len);
+    if (r.inLen) RtlCopyMemory(copy, irp->AssociatedIrp.SystemBuffer, r.inLen);
     r.in = copy;
 
     if (FUNCTION_OF(r.code) >= DIAG_FUNCTION_FIRST && (r.code >> 16) == PORTIO_DEVICE_TYPE)
-        status = handle_diag(&r);
+        status = HandleDiag(&r);
     else
-        status = handle_family(&r, pid);
+        status = HandleFamily(&r, pid);
 
     if (copy != small) ExFreePoolWithTag(copy, TAG);
-    return finish(irp, status, r.written);
+    return Finish(irp, status, r.written);
 }
 
-static void NTAPI driver_unload(DRIVER_OBJECT *driver)
+static void NTAPI DriverUnload(DRIVER_OBJECT *driver)
 {
-    IoDeleteSymbolicLink(&g_dos_name);
+    IoDeleteSymbolicLink(&s_dosName);
     if (driver->DeviceObject) IoDeleteDevice(driver->DeviceObject);
 }
 
-typedef NTSTATUS (NTAPI *create_device_secure_fn)(DRIVER_OBJECT *, ULONG, UNICODE_STRING *, DEVICE_TYPE,
+typedef NTSTATUS (NTAPI *CreateDeviceSecureFn)(DRIVER_OBJECT *, ULONG, UNICODE_STRING *, DEVICE_TYPE,
                                                   ULONG, BOOLEAN, const UNICODE_STRING *, const GUID *,
                                                   DEVICE_OBJECT **);
 
@@ -587,41 +587,41 @@ typedef NTSTATUS (NTAPI *create_device_secure_fn)(DRIVER_OBJECT *, ULONG, UNICOD
  * in a static DDK library that mingw lacks, so there the device falls back to IoCreateDevice
  * with the default device security.
  */
-static NTSTATUS create_device(DRIVER_OBJECT *driver, DEVICE_OBJECT **device)
+static NTSTATUS CreateDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT **device)
 {
     UNICODE_STRING routine, sddl;
-    create_device_secure_fn secure;
+    CreateDeviceSecureFn secure;
 
     RtlInitUnicodeString(&routine, L"IoCreateDeviceSecure");
     RtlInitUnicodeString(&sddl, L"D:P(A;;GA;;;SY)(A;;GA;;;BA)");
-    secure = (create_device_secure_fn)MmGetSystemRoutineAddress(&routine);
+    secure = (CreateDeviceSecureFn)MmGetSystemRoutineAddress(&routine);
     if (secure)
-        return secure(driver, 0, &g_device_name, PORTIO_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE,
+        return secure(driver, 0, &s_deviceName, PORTIO_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE,
                       &sddl, NULL, device);
-    return IoCreateDevice(driver, 0, &g_device_name, PORTIO_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE, device);
+    return IoCreateDevice(driver, 0, &s_deviceName, PORTIO_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE, device);
 }
 
-NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registry_path)
+NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registryPath)
 {
     DEVICE_OBJECT *device = NULL;
     NTSTATUS status;
 
-    (void)registry_path;
-    KeInitializeMutex(&g_lock, 0);
-    machine_reset();
-    RtlInitUnicodeString(&g_device_name, PORTIO_DEVICE_NAME_W);
-    RtlInitUnicodeString(&g_dos_name, PORTIO_DOS_NAME_W);
-    status = create_device(driver, &device);
+    (void)registryPath;
+    KeInitializeMutex(&s_lock, 0);
+    MachineReset();
+    RtlInitUnicodeString(&s_deviceName, PORTIO_DEVICE_NAME_W);
+    RtlInitUnicodeString(&s_dosName, PORTIO_DOS_NAME_W);
+    status = CreateDevice(driver, &device);
     if (status != STATUS_SUCCESS) return status;
-    status = IoCreateSymbolicLink(&g_dos_name, &g_device_name);
+    status = IoCreateSymbolicLink(&s_dosName, &s_deviceName);
     if (status != STATUS_SUCCESS) {
         IoDeleteDevice(device);
         return status;
     }
-    driver->MajorFunction[IRP_MJ_CREATE] = dispatch_create;
-    driver->MajorFunction[IRP_MJ_CLEANUP] = dispatch_cleanup;
-    driver->MajorFunction[IRP_MJ_CLOSE] = dispatch_close;
-    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = dispatch_ioctl;
-    driver->DriverUnload = driver_unload;
+    driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
+    driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
+    driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchIoctl;
+    driver->DriverUnload = DriverUnload;
     return STATUS_SUCCESS;
 }

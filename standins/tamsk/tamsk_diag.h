@@ -13,67 +13,63 @@
  * the library's families; the driver does not log them and no fault applies to them.
  */
 #define PORTIO_DIAG_FUNCTION_BASE 3000u
-#define PORTIO_DIAG_GET_LOG    PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 0)  /* out: portio_diag_log */
+#define PORTIO_DIAG_GET_LOG    PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 0)  /* out: PortioDiagLog */
 #define PORTIO_DIAG_RESET      PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 1)  /* clears log, counts, faults */
-#define PORTIO_DIAG_GET_COUNTS PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 2)  /* out: portio_diag_counts */
-#define PORTIO_DIAG_SET_FAULT  PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 3)  /* in: portio_diag_fault */
-#define PORTIO_DIAG_PEEK       PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 4)  /* in: portio_diag_cell, out: uint32_t */
-#define PORTIO_DIAG_POKE       PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 5)  /* in: portio_diag_cell */
+#define PORTIO_DIAG_GET_COUNTS PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 2)  /* out: PortioDiagCounts */
+#define PORTIO_DIAG_SET_FAULT  PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 3)  /* in: PortioDiagFault */
+#define PORTIO_DIAG_PEEK       PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 4)  /* in: PortioDiagCell, out: uint32_t */
+#define PORTIO_DIAG_POKE       PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 5)  /* in: PortioDiagCell */
 #define PORTIO_DIAG_RESET_MACHINE PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 6) /* machine back to its start */
 
 #define PORTIO_DIAG_LOG_ENTRIES 64
 #define PORTIO_DIAG_LOG_INPUT_BYTES 128
 
 /* What the next request of the library's families (not a diagnostic one) meets. */
-enum portio_diag_fault_kind {
-    PORTIO_FAULT_NONE = 0,
-    PORTIO_FAULT_FAIL = 1,          /* the request fails (DeviceIoControl returns FALSE) */
-    PORTIO_FAULT_STATUS = 2,        /* succeeds with status double word = value */
-    PORTIO_FAULT_SHORT_FILL = 3,    /* succeeds, but fills only the first value output bytes */
-    PORTIO_FAULT_HOLD = 4           /* the driver holds the request for value ms, then answers */
-};
+#define PORTIO_FAULT_NONE 0       /* no fault */
+#define PORTIO_FAULT_FAIL 1       /* the request fails (DeviceIoControl returns FALSE) */
+#define PORTIO_FAULT_STATUS 2     /* succeeds with status double word = value */
+#define PORTIO_FAULT_SHORT_FILL 3 /* succeeds, but fills only the first value output bytes */
+#define PORTIO_FAULT_HOLD 4       /* the driver holds the request for value ms, then answers */
 
 /* Simulated machine cells for peek and poke. */
-enum portio_diag_space {
-    PORTIO_SPACE_PORT = 0,          /* address = port; byte-wide */
-    PORTIO_SPACE_INDEXED = 1,       /* address = register index behind key (index port) */
-    PORTIO_SPACE_EC_RAM = 2,        /* key = command port, 0 = default pair; address = EC RAM byte */
-    PORTIO_SPACE_DORVANE_EC_RAM = 3 /* address = EC RAM byte behind the Dorvane index method */
-};
+#define PORTIO_SPACE_PORT 0           /* address = port; byte-wide */
+#define PORTIO_SPACE_INDEXED 1        /* address = register index behind key (index port) */
+#define PORTIO_SPACE_EC_RAM 2         /* key = command port, 0 = default pair; address = EC RAM byte */
+#define PORTIO_SPACE_DORVANE_EC_RAM 3 /* address = EC RAM byte behind the Dorvane index method */
 
 #pragma pack(push, 1)
 typedef struct {
-    uint32_t kind;      /* enum portio_diag_fault_kind */
+    uint32_t kind;      /* PORTIO_FAULT_... */
     uint32_t value;
     uint32_t count;     /* how many following requests it applies to; 0xFFFFFFFF: until reset */
-} portio_diag_fault;
+} PortioDiagFault;
 
 typedef struct {
-    uint32_t space;     /* enum portio_diag_space */
+    uint32_t space;     /* PORTIO_SPACE_... */
     uint32_t key;
     uint32_t address;
     uint32_t value;
-} portio_diag_cell;
+} PortioDiagCell;
 
 typedef struct {
     uint32_t opens;
     uint32_t closes;
     uint32_t requests;  /* requests of the library's families received since the reset */
-} portio_diag_counts;
+} PortioDiagCounts;
 
 typedef struct {
     uint32_t code;
-    uint32_t input_length;
-    uint32_t output_length;
-    uint32_t process_id;
+    uint32_t inputLength;
+    uint32_t outputLength;
+    uint32_t processId;
     uint8_t  input[PORTIO_DIAG_LOG_INPUT_BYTES]; /* first bytes of the input */
-} portio_diag_log_entry;
+} PortioDiagLogEntry;
 
 typedef struct {
     uint32_t total;     /* requests logged since the reset; the last entries are kept */
     uint32_t kept;
-    portio_diag_log_entry entry[PORTIO_DIAG_LOG_ENTRIES]; /* oldest first */
-} portio_diag_log;
+    PortioDiagLogEntry entry[PORTIO_DIAG_LOG_ENTRIES]; /* oldest first */
+} PortioDiagLog;
 #pragma pack(pop)
 
 /*
@@ -110,15 +106,15 @@ typedef struct {
 #define PORTIO_EC_CMD_SELECT           0x82u
 
 /* What unwritten cells of the simulated machine read. */
-static inline uint8_t portio_unwritten_port(uint32_t port)
+static inline uint8_t PortioUnwrittenPort(uint32_t port)
 {
     return (uint8_t)((port & 0xFFu) ^ ((port >> 8) & 0xFFu) ^ 0x5Au);
 }
-static inline uint32_t portio_unwritten_register(uint32_t index_port, uint32_t index)
+static inline uint32_t PortioUnwrittenRegister(uint32_t indexPort, uint32_t index)
 {
-    return (index ^ 0xA5A5A5A5u) + index_port;
+    return (index ^ 0xA5A5A5A5u) + indexPort;
 }
-static inline uint8_t portio_unwritten_ec_ram(uint32_t address)
+static inline uint8_t PortioUnwrittenEcRam(uint32_t address)
 {
     return (uint8_t)(address ^ 0xC3u);
 }

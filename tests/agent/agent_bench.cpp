@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <stdlib.h>
 
-static NotebookState *s;
+static NotebookState *s_sim;
 
 static double CpuMs(HANDLE process)
 {
@@ -22,8 +22,8 @@ static double CpuMs(HANDLE process)
 int main(int argc, char **argv)
 {
     int idleSeconds = argc > 1 ? atoi(argv[1]) : 10;
-    s = OpenTestNotebook();
-    if (!s || SimAgentWindow()) {
+    s_sim = OpenTestNotebook();
+    if (!s_sim || SimAgentWindow()) {
         fprintf(stderr, "agent_bench: no simulation, or an agent is already running\n");
         return 1;
     }
@@ -43,14 +43,14 @@ int main(int argc, char **argv)
     std::vector<double> latencies;
     for (int i = 0; i < 50; i++) {
         int volume = kVolumes[i % 7];
-        LONG closing = (LONG)s->closingBytes;
-        SimSetVolume(s, volume);
-        SimRequestVolumeNotes(s, 1);
-        if (!SimWaitUntil([&] { return (LONG)s->closingBytes > closing; }, kWaitMs)) {
+        LONG closing = (LONG)s_sim->closingBytes;
+        SimSetVolume(s_sim, volume);
+        SimRequestVolumeNotes(s_sim, 1);
+        if (!SimWaitUntil([&] { return (LONG)s_sim->closingBytes > closing; }, kWaitMs)) {
             fprintf(stderr, "agent_bench: no LED command for volume %d\n", volume);
             break;
         }
-        latencies.push_back((double)(s->lastClosingUs - s->volumeChangeUs) / 1000.0);
+        latencies.push_back((double)(s_sim->lastClosingUs - s_sim->volumeChangeUs) / 1000.0);
     }
     std::sort(latencies.begin(), latencies.end());
     if (!latencies.empty())
@@ -60,15 +60,15 @@ int main(int argc, char **argv)
 
     // A burst of notifications that keep one level.
     Sleep(600);   // past the repeat rule's hold, so the burst's level is sent once
-    LONG reads = s->getVolumeCalls;
-    uint32_t commands = s->ledCommands;
-    s->volume = 45;
-    SimRequestVolumeNotes(s, 100);
-    if (SimWaitUntil([&] { return s->getVolumeCalls >= reads + 100; }, kWaitMs)) {
+    LONG reads = s_sim->getVolumeCalls;
+    uint32_t commands = s_sim->ledCommands;
+    s_sim->volume = 45;
+    SimRequestVolumeNotes(s_sim, 100);
+    if (SimWaitUntil([&] { return s_sim->getVolumeCalls >= reads + 100; }, kWaitMs)) {
         SimSyncWithWindow(window, kWaitMs);
-        printf("100 notifications of one level: %u EC command(s)\n", s->ledCommands - commands);
+        printf("100 notifications of one level: %u EC command(s)\n", s_sim->ledCommands - commands);
     } else {
-        printf("100 notifications of one level: only %ld reads\n", s->getVolumeCalls - reads);
+        printf("100 notifications of one level: only %ld reads\n", s_sim->getVolumeCalls - reads);
     }
 
     // CPU time while idle.

@@ -89,7 +89,7 @@ TEST_F(AgentWindowTest, EachMessageGetsItsAnswer)
         {"a message of no one's: DefWindowProcA", WM_USER + 2, 0, 0, 0, 0, 0},
     };
     for (const auto &c : cases) {
-        StartInMode(EndpointMode);
+        StartInMode(kEndpointMode);
         EXPECT_EQ(c.result, SendMessageA(window, c.msg, 0, 0)) << c.what;
         EXPECT_EQ(c.reads, s->getVolumeCalls) << c.what;
         EXPECT_EQ(c.reads, (LONG)s->ledCommands) << c.what;
@@ -115,13 +115,13 @@ TEST_F(AgentWindowTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
         uint32_t at;   // the how-many-th call of that kind pumps
         volatile LONG NotebookState::*reads;
     } cases[] = {
-        {"Pernet_GetVolumeLevel pumps", EndpointMode, ReenterInGetVolume, 1,
+        {"Pernet_GetVolumeLevel pumps", kEndpointMode, kReenterInGetVolume, 1,
          &NotebookState::getVolumeCalls},
-        {"Oskal_GetMaxMinValue pumps", MixerMode, ReenterInMixerRange, 1,
+        {"Oskal_GetMaxMinValue pumps", kMixerMode, kReenterInMixerRange, 1,
          &NotebookState::maxMinCalls},
-        {"Fennick pumps as the command byte is written", EndpointMode, ReenterInPortWrite, 1,
+        {"Fennick pumps as the command byte is written", kEndpointMode, kReenterInPortWrite, 1,
          &NotebookState::getVolumeCalls},
-        {"Fennick pumps at the status read before the closing byte", MixerMode, ReenterInPortRead,
+        {"Fennick pumps at the status read before the closing byte", kMixerMode, kReenterInPortRead,
          5, &NotebookState::maxMinCalls},
     };
     for (const auto &c : cases) {

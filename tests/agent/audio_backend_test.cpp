@@ -36,7 +36,7 @@ protected:
 
 TEST_F(BackEndTest, EndpointRegistrationHandsOverTheMessageNumbers)
 {
-    g_backEndMode = EndpointMode;
+    g_backEndMode = kEndpointMode;
     ASSERT_TRUE(BindAudioBackEnd());
     HWND window = (HWND)(uintptr_t)0x1234;
     EXPECT_TRUE(RegisterVolumeNotifications(window));
@@ -56,7 +56,7 @@ TEST_F(BackEndTest, EndpointRegistrationHandsOverTheMessageNumbers)
 
 TEST_F(BackEndTest, ForwardsGoNowhereAfterUnbinding)
 {
-    g_backEndMode = EndpointMode;
+    g_backEndMode = kEndpointMode;
     ASSERT_TRUE(BindAudioBackEnd());
     for (int bound = 1; bound >= 0; bound--) {
         ForwardDefaultDeviceChanged();
@@ -78,7 +78,7 @@ TEST_F(BackEndTest, PernetBesideTheProgramIsBoundThoughAnotherPernetIsLoaded)
     std::string other = BinDir() + "\\variants\\pernet-no-register\\Pernet.dll";
     HMODULE loadedFirst = LoadLibraryA(other.c_str());
     ASSERT_NE(nullptr, loadedFirst) << other;
-    g_backEndMode = EndpointMode;
+    g_backEndMode = kEndpointMode;
     ASSERT_TRUE(BindAudioBackEnd());
     HWND window = (HWND)(uintptr_t)0x1234;
     EXPECT_TRUE(RegisterVolumeNotifications(window));

@@ -30,17 +30,17 @@ TEST_F(LedChannelTest, PortTrafficPerEcBehaviour)
         const char *traffic;   // r/w, port, value
         int pauses;
     } cases[] = {
-        {"idle EC", EcIdle, 0, true,
+        {"idle EC", kEcIdle, 0, true,
          "r6C=00 r6C=00 w6C=45 r6C=00 w68=8B r6C=00 w68=03 r6C=00 w6C=FF", 5},
-        {"one stale output byte is read and dropped", EcIdle, 1, true,
+        {"one stale output byte is read and dropped", kEcIdle, 1, true,
          "r6C=01 r68=A1 r6C=00 r6C=00 w6C=45 r6C=00 w68=8B r6C=00 w68=03 r6C=00 w6C=FF", 7},
-        {"output full never clears: 9 bytes dropped, nothing written", EcOutputNeverClears, 0,
+        {"output full never clears: 9 bytes dropped, nothing written", kEcOutputNeverClears, 0,
          false,
          "r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 "
          "r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 r6C=01", 19},
-        {"input full never clears: 10 status reads, nothing written", EcInputNeverClears, 0, false,
+        {"input full never clears: 10 status reads, nothing written", kEcInputNeverClears, 0, false,
          "r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02", 11},
-        {"input full sticks after the second data byte: no closing byte", EcInputSticksAfterData2,
+        {"input full sticks after the second data byte: no closing byte", kEcInputSticksAfterData2,
          0, true,
          "r6C=00 r6C=00 w6C=45 r6C=00 w68=8B r6C=00 w68=03 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 "
          "r6C=02 r6C=02 r6C=02 r6C=02 r6C=02", 14},
@@ -82,7 +82,7 @@ TEST_F(LedChannelTest, AFailedWriteEndsTheCommandUnlessItIsTheClosingByte)
     g_ecPauseSeam = [](DWORD) {};
     for (const auto &c : cases) {
         SimClearEc(s);
-        SimSetEcBehaviour(s, EcIdle, c.staleBytes);
+        SimSetEcBehaviour(s, kEcIdle, c.staleBytes);
         s->failWriteAt = c.failWriteAt;
         s->failReadAt = c.failReadAt;
         EXPECT_EQ(c.result, SendEcCommand(0x45, 0x8B, 0x03)) << c.what << " fails";
@@ -115,7 +115,7 @@ TEST_F(LedChannelTest, AnEcThatTakesItsTime)
     g_ecPauseSeam = [](DWORD) {};
     for (const auto &c : cases) {
         SimClearEc(s);
-        SimSetEcBehaviour(s, EcIdle, c.staleBytes, c.refillBytes, c.inputBusyReads);
+        SimSetEcBehaviour(s, kEcIdle, c.staleBytes, c.refillBytes, c.inputBusyReads);
         EXPECT_EQ(c.result, SendEcCommand(0x45, 0x8B, 0x03)) << c.what;
         LONG dropped = 0, statusReads = 0;
         uint32_t written = 0;

@@ -87,20 +87,20 @@ TEST_F(LedPolicyTest, RepeatRule)
         bool secondSent;
         uint32_t commands;   // complete LED commands the EC got
     } cases[] = {
-        {"same level at T + 500 ms", EcIdle, 10000, 50, 10500, 55, false, 1},
-        {"same level at T + 501 ms", EcIdle, 10000, 50, 10501, 55, true, 2},
-        {"another level at T + 1 ms", EcIdle, 10000, 50, 10001, 65, true, 2},
-        {"level 0 first, then again at once", EcIdle, 10000, 0, 10000, 0, false, 1},
-        {"same level at T + 500 ms across the wrap", EcIdle, 0xFFFFFF00, 50, 0xF4, 50, false, 1},
-        {"same level at T + 501 ms across the wrap", EcIdle, 0xFFFFFF00, 50, 0xF5, 50, true, 2},
-        {"a failed command counts as sent", EcInputNeverClears, 1000, 50, 1200, 50, false, 0},
+        {"same level at T + 500 ms", kEcIdle, 10000, 50, 10500, 55, false, 1},
+        {"same level at T + 501 ms", kEcIdle, 10000, 50, 10501, 55, true, 2},
+        {"another level at T + 1 ms", kEcIdle, 10000, 50, 10001, 65, true, 2},
+        {"level 0 first, then again at once", kEcIdle, 10000, 0, 10000, 0, false, 1},
+        {"same level at T + 500 ms across the wrap", kEcIdle, 0xFFFFFF00, 50, 0xF4, 50, false, 1},
+        {"same level at T + 501 ms across the wrap", kEcIdle, 0xFFFFFF00, 50, 0xF5, 50, true, 2},
+        {"a failed command counts as sent", kEcInputNeverClears, 1000, 50, 1200, 50, false, 0},
     };
     for (const auto &c : cases) {
         ForgetLastCommand();
         s->ecBehaviour = c.firstEc;
         s_now = c.firstTime;
         EXPECT_TRUE(UpdateLed(100, 0, c.firstPercent)) << c.what;
-        s->ecBehaviour = EcIdle;
+        s->ecBehaviour = kEcIdle;
         s_now = c.secondTime;
         EXPECT_EQ(c.secondSent, UpdateLed(100, 0, c.secondPercent)) << c.what;
         EXPECT_EQ(c.commands, s->ledCommands) << c.what << ": EC commands";
@@ -113,7 +113,7 @@ TEST_F(LedPolicyTest, RepeatRule)
 
 TEST_F(LedPolicyTest, MixerModeReadsTheHighestChannel)
 {
-    g_backEndMode = MixerMode;
+    g_backEndMode = kMixerMode;
     ASSERT_TRUE(BindAudioBackEnd()) << "Oskal.dll beside the test program";
     const struct {
         const char *what;
@@ -155,7 +155,7 @@ TEST_F(LedPolicyTest, MixerModeReadsTheHighestChannel)
 
 TEST_F(LedPolicyTest, EndpointModeTakesThePercentageUnchanged)
 {
-    g_backEndMode = EndpointMode;
+    g_backEndMode = kEndpointMode;
     ASSERT_TRUE(BindAudioBackEnd()) << "Pernet.dll beside the test program";
     const struct {
         int volume;

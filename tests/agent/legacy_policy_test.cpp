@@ -82,9 +82,9 @@ TEST_F(LegacyUpdateTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
         SimReenterPoint point;
         uint32_t at;   // the how-many-th call of that kind pumps
     } cases[] = {
-        {"Oskal_GetMaxMinValue pumps", ReenterInMixerRange, 1},
-        {"Fennick pumps as the first data byte is written", ReenterInPortWrite, 2},
-        {"Fennick pumps at the flush's status read", ReenterInPortRead, 1},
+        {"Oskal_GetMaxMinValue pumps", kReenterInMixerRange, 1},
+        {"Fennick pumps as the first data byte is written", kReenterInPortWrite, 2},
+        {"Fennick pumps at the flush's status read", kReenterInPortRead, 1},
     };
     WNDCLASSA wc = {};
     wc.lpfnWndProc = TestWindowProc;

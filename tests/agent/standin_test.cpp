@@ -55,7 +55,7 @@ TEST_F(StrictStandInTest, BreachesOfTheKeyControllersRulesAreViolations)
          "Fennick_UnLoadDriver with no driver loaded"},
         {"a byte written while the EC's input buffer is full",
          [&] {
-             s->ecBehaviour = EcInputNeverClears;
+             s->ecBehaviour = kEcInputNeverClears;
              start();
              Fennick_OutputByteValue(0x6C, 0x45, &scratch);
          },

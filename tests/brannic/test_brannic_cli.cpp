@@ -40,7 +40,7 @@ protected:
             ProgramRun run = Brannic(step.arguments);
             EXPECT_EQ(0u, run.status) << Described(step.arguments, run);
             EXPECT_EQ(step.out, run.out) << Described(step.arguments, run);
-            std::vector<portio_diag_log_entry> log;
+            std::vector<PortioDiagLogEntry> log;
             ASSERT_TRUE(diag.Log(&log));
             ASSERT_EQ(1u, log.size()) << "brannic " << step.arguments;
             EXPECT_EQ(CodeText(step.code), CodeText(log[0].code)) << "brannic " << step.arguments;
@@ -131,8 +131,8 @@ TEST_F(CommandLine, EcAndDorvane)
 
 TEST_F(CommandLine, BadInputIsRefusedBeforeTheLibraryOpens)
 {
-    std::string too_many = "reg-read8 0x2E 0x2F";
-    for (int i = 0; i < 257; i++) too_many += " 1";
+    std::string tooMany = "reg-read8 0x2E 0x2F";
+    for (int i = 0; i < 257; i++) tooMany += " 1";
     struct Case { std::string arguments, message, usage; };
     const Case cases[] = {
         {"", "no command", ""},
@@ -148,7 +148,7 @@ TEST_F(CommandLine, BadInputIsRefusedBeforeTheLibraryOpens)
         {"out8 0x80 0x100", "VALUE 0x100 does not fit in 8 bits", "usage: brannic out8 PORT VALUE"},
         {"out32 0x80 0x100000000", "VALUE \"0x100000000\" is not a number", ""},
         {"reg-read16 0x2E 0x2F 0x10000", "INDEX 0x10000 does not fit in 16 bits", ""},
-        {too_many, "too many arguments", ""},
+        {tooMany, "too many arguments", ""},
         {"reg-write8 0x2E 0x2F 0x07", "is not INDEX=VALUE", "usage: brannic reg-write8"},
         {"ec --ports 0x6C", "--ports needs 2 values", ""},
         {"ec 0x80 0x100", "DATA 0x100 does not fit in 8 bits", ""},
@@ -163,7 +163,7 @@ TEST_F(CommandLine, BadInputIsRefusedBeforeTheLibraryOpens)
         EXPECT_NE(std::string::npos, run.err.find(c.message)) << Described(c.arguments, run);
         EXPECT_NE(std::string::npos, run.err.find(c.usage)) << Described(c.arguments, run);
         EXPECT_EQ("", run.out) << Described(c.arguments, run);
-        portio_diag_counts counts = {};
+        PortioDiagCounts counts = {};
         ASSERT_TRUE(diag.Counts(&counts));
         EXPECT_EQ(0u, counts.opens) << "the library was opened for: brannic " << c.arguments;
     }
@@ -176,10 +176,10 @@ TEST_F(CommandLine, EveryListedCommandNamesItselfOnBadInput)
     std::vector<std::string> names;
     std::istringstream lines(help.out);
     std::string line;
-    const std::regex command_line("^  ([a-z][a-z0-9-]+)( .*)?$");
+    const std::regex commandLine("^  ([a-z][a-z0-9-]+)( .*)?$");
     std::smatch match;
     while (std::getline(lines, line))
-        if (std::regex_match(line, match, command_line)) names.push_back(match[1]);
+        if (std::regex_match(line, match, commandLine)) names.push_back(match[1]);
     for (const char* expected : {"in8", "reg-write32", "ec", "dorvane-send", "open", "remove-service"})
         EXPECT_NE(names.end(), std::find(names.begin(), names.end(), expected))
             << expected << " is not listed:\n" << help.out;
@@ -197,7 +197,7 @@ TEST_F(CommandLine, EveryListedCommandNamesItselfOnBadInput)
 
 TEST_F(CommandLine, FailedCallsNameTheExportAndExitWithOne)
 {
-    struct Case { const char* arguments; uint32_t fault; const char* export_name; };
+    struct Case { const char* arguments; uint32_t fault; const char* exportName; };
     const Case cases[] = {
         {"in16 0x80", PORTIO_FAULT_FAIL, "Brannic_InputWordValue"},
         {"reg-read8 0x2E 0x2F 1 2", PORTIO_FAULT_FAIL, "Brannic_ReadIndexedByteArray"},
@@ -210,7 +210,7 @@ TEST_F(CommandLine, FailedCallsNameTheExportAndExitWithOne)
         ASSERT_TRUE(diag.SetFault(c.fault, 0));
         ProgramRun run = Brannic(c.arguments);
         EXPECT_EQ(1u, run.status) << Described(c.arguments, run);
-        EXPECT_NE(std::string::npos, run.err.find(std::string(c.export_name) + " returned 0"))
+        EXPECT_NE(std::string::npos, run.err.find(std::string(c.exportName) + " returned 0"))
             << Described(c.arguments, run);
         EXPECT_EQ("", run.out) << Described(c.arguments, run);
         ASSERT_TRUE(diag.ClearFault());
@@ -222,17 +222,17 @@ TEST_F(CommandLine, OneDeviceOpenPerRun)
 {
     const char* runs[] = {"in8 0x80", "--wait reg-read8 0x2E 0x2F 1 2 3", "dorvane-get io-address",
                           "ec 0x80 1"};
-    uint32_t run_count = 0;
+    uint32_t runCount = 0;
     for (const char* arguments : runs) {
-        bool last = ++run_count == 4;
+        bool last = ++runCount == 4;
         if (last) {
             ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_FAIL, 0));
         }
         ProgramRun run = Brannic(arguments);
         EXPECT_EQ(last ? 1u : 0u, run.status) << Described(arguments, run);
-        portio_diag_counts counts = {};
+        PortioDiagCounts counts = {};
         ASSERT_TRUE(diag.Counts(&counts));
-        EXPECT_EQ(run_count, counts.opens) << "brannic " << arguments;
+        EXPECT_EQ(runCount, counts.opens) << "brannic " << arguments;
     }
 }
 

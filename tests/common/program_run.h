@@ -36,10 +36,10 @@ inline HANDLE CreateOutputFile()
                        CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
-// Runs `"exe" arguments` and waits up to limit_ms for it to end. The wide form hands the
+// Runs `"exe" arguments` and waits up to limitMs for it to end. The wide form hands the
 // program a command line that the narrow one cannot carry.
 inline ProgramRun RunProgram(const std::wstring& exe, const std::wstring& arguments,
-                             DWORD limit_ms = 60000)
+                             DWORD limitMs = 60000)
 {
     ProgramRun run;
     HANDLE out = CreateOutputFile(), err = CreateOutputFile();
@@ -53,7 +53,7 @@ inline ProgramRun RunProgram(const std::wstring& exe, const std::wstring& argume
     if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
         CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                        &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, limit_ms) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(process.hProcess, limitMs) == WAIT_OBJECT_0)
             GetExitCodeProcess(process.hProcess, &run.status);
         else
             TerminateProcess(process.hProcess, 0xFFFFFFFF);
@@ -74,9 +74,9 @@ inline std::wstring Widened(const std::string& text)
 }
 
 inline ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
-                             DWORD limit_ms = 60000)
+                             DWORD limitMs = 60000)
 {
-    return RunProgram(Widened(exe), Widened(arguments), limit_ms);
+    return RunProgram(Widened(exe), Widened(arguments), limitMs);
 }
 
 #endif  // PROGRAM_RUN_H

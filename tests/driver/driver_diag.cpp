@@ -23,9 +23,9 @@ bool Fail(std::string* error, const std::string& what, DWORD code) {
     return false;
 }
 
-// Polls until `done` holds or timeout_ms passes.
-template <class F> bool WaitFor(F done, DWORD timeout_ms) {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+// Polls until `done` holds or timeoutMs passes.
+template <class F> bool WaitFor(F done, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         if (done()) return true;
         if (GetTickCount64() >= deadline) return false;
@@ -147,7 +147,7 @@ DWORD Delete() {
     return DeleteService(service.h) ? 0 : GetLastError();
 }
 
-bool WaitUntilGone(DWORD timeout_ms) { return WaitFor([] { return !Exists(); }, timeout_ms); }
+bool WaitUntilGone(DWORD timeoutMs) { return WaitFor([] { return !Exists(); }, timeoutMs); }
 
 bool QueryConfig(ServiceConfig* config) {
     ScHandle manager(nullptr);
@@ -161,7 +161,7 @@ bool QueryConfig(ServiceConfig* config) {
     auto text = [](const char* p) { return std::string(p ? p : ""); };
     config->type = buffer.c.dwServiceType;
     config->start = buffer.c.dwStartType;
-    config->error_control = buffer.c.dwErrorControl;
+    config->errorControl = buffer.c.dwErrorControl;
     config->binary = text(buffer.c.lpBinaryPathName);
     config->display = text(buffer.c.lpDisplayName);
     config->group = text(buffer.c.lpLoadOrderGroup);
@@ -169,12 +169,12 @@ bool QueryConfig(ServiceConfig* config) {
     return true;
 }
 
-bool Call(HANDLE device, uint32_t code, const void* in, DWORD in_len, void* out, DWORD out_len,
-          DWORD* bytes_returned, DWORD* error) {
+bool Call(HANDLE device, uint32_t code, const void* in, DWORD inLen, void* out, DWORD outLen,
+          DWORD* bytesReturned, DWORD* error) {
     DWORD returned = 0xFFFFFFFFu;
-    BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), in_len, out, out_len, &returned, nullptr);
+    BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), inLen, out, outLen, &returned, nullptr);
     if (error) *error = ok ? 0 : GetLastError();
-    if (bytes_returned) *bytes_returned = returned;
+    if (bytesReturned) *bytesReturned = returned;
     return ok != FALSE;
 }
 
@@ -185,16 +185,16 @@ Device::~Device() {
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
 }
 
-bool Device::Request(uint32_t code, const void* in, DWORD in_len, void* out, DWORD out_len) {
-    return IsOpen() && Call(handle_, code, in, in_len, out, out_len);
+bool Device::Request(uint32_t code, const void* in, DWORD inLen, void* out, DWORD outLen) {
+    return IsOpen() && Call(handle_, code, in, inLen, out, outLen);
 }
 
 bool Device::Reset() { return Request(PORTIO_DIAG_RESET, nullptr, 0, nullptr, 0); }
 
 bool Device::ResetMachine() { return Request(PORTIO_DIAG_RESET_MACHINE, nullptr, 0, nullptr, 0); }
 
-bool Device::Log(std::vector<portio_diag_log_entry>* entries, uint32_t* total) {
-    auto log = std::make_unique<portio_diag_log>();
+bool Device::Log(std::vector<PortioDiagLogEntry>* entries, uint32_t* total) {
+    auto log = std::make_unique<PortioDiagLog>();
     if (!Request(PORTIO_DIAG_GET_LOG, nullptr, 0, log.get(), sizeof(*log))) return false;
     uint32_t kept = log->kept < PORTIO_DIAG_LOG_ENTRIES ? log->kept : PORTIO_DIAG_LOG_ENTRIES;
     entries->assign(log->entry, log->entry + kept);
@@ -202,31 +202,31 @@ bool Device::Log(std::vector<portio_diag_log_entry>* entries, uint32_t* total) {
     return true;
 }
 
-bool Device::Counts(portio_diag_counts* counts) {
+bool Device::Counts(PortioDiagCounts* counts) {
     *counts = {};
     return Request(PORTIO_DIAG_GET_COUNTS, nullptr, 0, counts, sizeof(*counts));
 }
 
-bool Device::WaitForCloses(uint32_t closes, portio_diag_counts* counts, DWORD timeout_ms) {
-    portio_diag_counts seen{};
-    bool done = WaitFor([&] { return Counts(&seen) && seen.closes >= closes; }, timeout_ms);
+bool Device::WaitForCloses(uint32_t closes, PortioDiagCounts* counts, DWORD timeoutMs) {
+    PortioDiagCounts seen{};
+    bool done = WaitFor([&] { return Counts(&seen) && seen.closes >= closes; }, timeoutMs);
     if (counts) *counts = seen;
     return done;
 }
 
 bool Device::SetFault(uint32_t kind, uint32_t value, uint32_t count) {
-    portio_diag_fault fault = {kind, value, count};
+    PortioDiagFault fault = {kind, value, count};
     return Request(PORTIO_DIAG_SET_FAULT, &fault, sizeof(fault), nullptr, 0);
 }
 
 bool Device::Peek(uint32_t space, uint32_t key, uint32_t address, uint32_t* value) {
-    portio_diag_cell cell = {space, key, address, 0};
+    PortioDiagCell cell = {space, key, address, 0};
     *value = 0;
     return Request(PORTIO_DIAG_PEEK, &cell, sizeof(cell), value, sizeof(*value));
 }
 
 bool Device::Poke(uint32_t space, uint32_t key, uint32_t address, uint32_t value) {
-    portio_diag_cell cell = {space, key, address, value};
+    PortioDiagCell cell = {space, key, address, value};
     return Request(PORTIO_DIAG_POKE, &cell, sizeof(cell), nullptr, 0);
 }
 

@@ -68,11 +68,11 @@ bool Exists();
 // DeleteService on the service: 0, or the error.
 DWORD Delete();
 // Waits (bounded) until the service manager has dropped the service; true when it has.
-bool WaitUntilGone(DWORD timeout_ms = 5000);
+bool WaitUntilGone(DWORD timeoutMs = 5000);
 
 // The registration as the service manager reports it.
 struct ServiceConfig {
-    DWORD type = 0, start = 0, error_control = 0;
+    DWORD type = 0, start = 0, errorControl = 0;
     std::string binary, display, group, dependencies;
 };
 bool QueryConfig(ServiceConfig* config);
@@ -88,7 +88,7 @@ public:
     Device& operator=(const Device&) = delete;
 
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE handle() const { return handle_; }
+    HANDLE Handle() const { return handle_; }
 
     // Clears the log, the counts (opens, closes, requests) and any fault.
     bool Reset();
@@ -96,29 +96,29 @@ public:
     bool ResetMachine();
     // Logged family requests, oldest first (at most PORTIO_DIAG_LOG_ENTRIES kept); total, if
     // given, receives how many were logged since the reset.
-    bool Log(std::vector<portio_diag_log_entry>* entries, uint32_t* total = nullptr);
-    bool Counts(portio_diag_counts* counts);
+    bool Log(std::vector<PortioDiagLogEntry>* entries, uint32_t* total = nullptr);
+    bool Counts(PortioDiagCounts* counts);
     // Under Wine, CloseHandle returns before the driver sees the close: this polls the counts
-    // until they show at least `closes` closes or timeout_ms passes; true when they do.
+    // until they show at least `closes` closes or timeoutMs passes; true when they do.
     // counts, if given, receives the last counts read.
-    bool WaitForCloses(uint32_t closes, portio_diag_counts* counts = nullptr, DWORD timeout_ms = 5000);
+    bool WaitForCloses(uint32_t closes, PortioDiagCounts* counts = nullptr, DWORD timeoutMs = 5000);
     // The next `count` family requests meet the fault (count 0 = 1, 0xFFFFFFFF = until reset).
-    // kind is a portio_diag_fault_kind; see driver_protocol.h for what value means.
+    // kind is a PORTIO_FAULT_...; tamsk_diag.h says what value means.
     bool SetFault(uint32_t kind, uint32_t value, uint32_t count = 1);
     bool ClearFault() { return SetFault(PORTIO_FAULT_NONE, 0, 0); }
-    // A cell of the simulated machine; space is a portio_diag_space.
+    // A cell of the simulated machine; space is a PORTIO_SPACE_....
     bool Peek(uint32_t space, uint32_t key, uint32_t address, uint32_t* value);
     bool Poke(uint32_t space, uint32_t key, uint32_t address, uint32_t value);
 
 private:
-    bool Request(uint32_t code, const void* in, DWORD in_len, void* out, DWORD out_len);
+    bool Request(uint32_t code, const void* in, DWORD inLen, void* out, DWORD outLen);
     HANDLE handle_;
 };
 
-// One DeviceIoControl on `device`. Returns its result; bytes_returned (preset to 0xFFFFFFFF)
+// One DeviceIoControl on `device`. Returns its result; bytesReturned (preset to 0xFFFFFFFF)
 // and error (GetLastError after a failure, else 0) are stored when given.
-bool Call(HANDLE device, uint32_t code, const void* in, DWORD in_len, void* out, DWORD out_len,
-          DWORD* bytes_returned = nullptr, DWORD* error = nullptr);
+bool Call(HANDLE device, uint32_t code, const void* in, DWORD inLen, void* out, DWORD outLen,
+          DWORD* bytesReturned = nullptr, DWORD* error = nullptr);
 
 }  // namespace driver_diag
 

@@ -43,10 +43,10 @@ struct Step {
     uint32_t fault, value;
     uint32_t code;
     Bytes in;
-    DWORD out_length;
+    DWORD outLength;
     bool ok;
     const char* out;  // the output buffer after the call, bytes the driver left show kFill
-    DWORD at_least_ms;
+    DWORD atLeastMs;
 };
 
 // An EC command other than read, write and select answers command ^ 0xFF: 0x45 gives 0xBA.
@@ -73,21 +73,21 @@ TEST_F(DriverTest, FaultsAndTheTwoRecordsOfE4DoWhatTheySay) {
         if (s.fault != PORTIO_FAULT_NONE) {
             ASSERT_TRUE(diag.SetFault(s.fault, s.value, 1));
         }
-        Bytes out(s.out_length, kFill);
+        Bytes out(s.outLength, kFill);
         DWORD returned = 0, error = 0;
         LARGE_INTEGER frequency, t0, t1;
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&t0);
-        bool ok = driver_diag::Call(diag.handle(), s.code, s.in.data(), DWORD(s.in.size()), out.data(),
-                                    s.out_length, &returned, &error);
+        bool ok = driver_diag::Call(diag.Handle(), s.code, s.in.data(), DWORD(s.in.size()), out.data(),
+                                    s.outLength, &returned, &error);
         QueryPerformanceCounter(&t1);
-        const double took_ms = 1000.0 * double(t1.QuadPart - t0.QuadPart) / double(frequency.QuadPart);
+        const double tookMs = 1000.0 * double(t1.QuadPart - t0.QuadPart) / double(frequency.QuadPart);
         EXPECT_EQ(s.ok, ok) << "error " << error;
         if (s.out) {
             EXPECT_EQ(s.out, Hex(out));
         }
-        if (s.at_least_ms) {
-            EXPECT_GE(took_ms, double(s.at_least_ms) - kTimerSlackMs) << "held for less than the hold";
+        if (s.atLeastMs) {
+            EXPECT_GE(tookMs, double(s.atLeastMs) - kTimerSlackMs) << "held for less than the hold";
         }
     }
     for (uint32_t i = 0; i < 3; i++) {
@@ -97,7 +97,7 @@ TEST_F(DriverTest, FaultsAndTheTwoRecordsOfE4DoWhatTheySay) {
     }
 
     // The log keeps code, lengths, input bytes and the requesting process of each request.
-    std::vector<portio_diag_log_entry> log;
+    std::vector<PortioDiagLogEntry> log;
     uint32_t total = 0;
     ASSERT_TRUE(diag.Log(&log, &total));
     ASSERT_EQ(std::size(kSteps), log.size());
@@ -106,12 +106,12 @@ TEST_F(DriverTest, FaultsAndTheTwoRecordsOfE4DoWhatTheySay) {
         const Step& s = kSteps[i];
         SCOPED_TRACE(s.what);
         EXPECT_EQ(CodeText(s.code), CodeText(log[i].code));
-        EXPECT_EQ(s.in.size(), log[i].input_length);
-        EXPECT_EQ(s.out_length, log[i].output_length);
-        EXPECT_EQ(Hex(s.in), Hex(log[i].input, std::min<size_t>(log[i].input_length, PORTIO_DIAG_LOG_INPUT_BYTES)));
-        EXPECT_EQ(GetCurrentProcessId(), log[i].process_id);
+        EXPECT_EQ(s.in.size(), log[i].inputLength);
+        EXPECT_EQ(s.outLength, log[i].outputLength);
+        EXPECT_EQ(Hex(s.in), Hex(log[i].input, std::min<size_t>(log[i].inputLength, PORTIO_DIAG_LOG_INPUT_BYTES)));
+        EXPECT_EQ(GetCurrentProcessId(), log[i].processId);
     }
-    portio_diag_counts c{};
+    PortioDiagCounts c{};
     ASSERT_TRUE(diag.Counts(&c));
     EXPECT_EQ(std::size(kSteps), c.requests);
 }

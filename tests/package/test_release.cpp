@@ -23,8 +23,8 @@ std::string VersionString(const std::vector<char>& info, const char* name)
 
 TEST(VersionResources, EveryShippedBinaryCarriesTheRelease)
 {
-    const DWORD version_high = MAKELONG(BRANNIC_VERSION_MINOR, BRANNIC_VERSION_MAJOR);
-    const DWORD version_low = MAKELONG(0, BRANNIC_VERSION_PATCH);
+    const DWORD versionHigh = MAKELONG(BRANNIC_VERSION_MINOR, BRANNIC_VERSION_MAJOR);
+    const DWORD versionLow = MAKELONG(0, BRANNIC_VERSION_PATCH);
     for (const char* name : {"lumetta.exe", "lumetta-legacy.exe", "Brannic.dll", "brannic.exe"}) {
         SCOPED_TRACE(name);
         std::string path = BinFolder() + "\\" + name;
@@ -37,12 +37,12 @@ TEST(VersionResources, EveryShippedBinaryCarriesTheRelease)
         UINT length = 0;
         ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void**)&fixed, &length));
         ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), length);
-        EXPECT_EQ(version_high, fixed->dwFileVersionMS);
-        EXPECT_EQ(version_low, fixed->dwFileVersionLS);
-        EXPECT_EQ(version_high, fixed->dwProductVersionMS);
-        EXPECT_EQ(version_low, fixed->dwProductVersionLS);
-        bool is_dll = std::string(name).find(".dll") != std::string::npos;
-        EXPECT_EQ(DWORD(is_dll ? VFT_DLL : VFT_APP), fixed->dwFileType);
+        EXPECT_EQ(versionHigh, fixed->dwFileVersionMS);
+        EXPECT_EQ(versionLow, fixed->dwFileVersionLS);
+        EXPECT_EQ(versionHigh, fixed->dwProductVersionMS);
+        EXPECT_EQ(versionLow, fixed->dwProductVersionLS);
+        bool isDll = std::string(name).find(".dll") != std::string::npos;
+        EXPECT_EQ(DWORD(isDll ? VFT_DLL : VFT_APP), fixed->dwFileType);
 
         EXPECT_EQ(BRANNIC_VERSION_STRING, VersionString(info, "FileVersion"));
         EXPECT_EQ(BRANNIC_VERSION_STRING, VersionString(info, "ProductVersion"));
@@ -73,7 +73,7 @@ TEST_F(PackageExample, ReadsAPortTheStandInWasGiven)
         ProgramRun run = RunProgram(exe, "0x2F8");
         EXPECT_EQ(0u, run.status) << run.out << run.err;
         EXPECT_EQ("port 0x02F8: 0xA7\n", run.out);
-        std::vector<portio_diag_log_entry> log;
+        std::vector<PortioDiagLogEntry> log;
         ASSERT_TRUE(diag.Log(&log));
         ASSERT_EQ(1u, log.size());
         EXPECT_TRUE(IsRequest(log[0], PORTIO_INPUT_BYTE, Le(0x2F8, 4), 1));

@@ -16,12 +16,12 @@ namespace bench {
 
 inline double Microseconds(LARGE_INTEGER from, LARGE_INTEGER to)
 {
-    static LARGE_INTEGER frequency = [] {
+    static LARGE_INTEGER s_frequency = [] {
         LARGE_INTEGER f;
         QueryPerformanceFrequency(&f);
         return f;
     }();
-    return double(to.QuadPart - from.QuadPart) * 1e6 / double(frequency.QuadPart);
+    return double(to.QuadPart - from.QuadPart) * 1e6 / double(s_frequency.QuadPart);
 }
 
 inline double Median(std::vector<double> samples)
@@ -33,27 +33,27 @@ inline double Median(std::vector<double> samples)
 
 // Times a and b alternately, `rounds` times each, so that drift affects both alike.
 template <typename A, typename B>
-void SideBySide(int rounds, A a, B b, std::vector<double>* times_a, std::vector<double>* times_b)
+void SideBySide(int rounds, A a, B b, std::vector<double>* timesA, std::vector<double>* timesB)
 {
     LARGE_INTEGER t0, t1;
     for (int i = 0; i < rounds; i++) {
         QueryPerformanceCounter(&t0);
         a();
         QueryPerformanceCounter(&t1);
-        times_a->push_back(Microseconds(t0, t1));
+        timesA->push_back(Microseconds(t0, t1));
         QueryPerformanceCounter(&t0);
         b();
         QueryPerformanceCounter(&t1);
-        times_b->push_back(Microseconds(t0, t1));
+        timesB->push_back(Microseconds(t0, t1));
     }
 }
 
-inline void Report(const char* a_name, const std::vector<double>& a, const char* b_name,
+inline void Report(const char* aName, const std::vector<double>& a, const char* bName,
                    const std::vector<double>& b)
 {
     double ma = Median(a), mb = Median(b);
-    printf("  %-44s median %9.2f us  (%zu samples)\n", a_name, ma, a.size());
-    printf("  %-44s median %9.2f us  (%zu samples)\n", b_name, mb, b.size());
+    printf("  %-44s median %9.2f us  (%zu samples)\n", aName, ma, a.size());
+    printf("  %-44s median %9.2f us  (%zu samples)\n", bName, mb, b.size());
     printf("  ratio %.3f\n\n", ma / mb);
 }
 

@@ -18,8 +18,8 @@ enum Phase : LONG { kBeforeKill, kAfterKill, kPausing, kResumed, kStop };
 
 struct Sender {
     volatile LONG successes[kStop], failures[kStop];
-    volatile LONGLONG call_started;     // performance counter at the start of the call in flight
-    volatile LONGLONG first_success[kStop];
+    volatile LONGLONG callStarted;     // performance counter at the start of the call in flight
+    volatile LONGLONG firstSuccess[kStop];
     volatile LONG paused;
 };
 
@@ -61,13 +61,13 @@ int SenderMain(int index)
             Sleep(10);
             continue;
         }
-        me.call_started = Now();
+        me.callStarted = Now();
         bool ok = Brannic_SendDorvaneIndexMethodEcCommandData(0x90, 1) == 1;
-        me.call_started = 0;
+        me.callStarted = 0;
         phase = shared->phase;
         if (phase >= kStop) break;
         if (ok) {
-            if (!me.successes[phase]) me.first_success[phase] = Now();
+            if (!me.successes[phase]) me.firstSuccess[phase] = Now();
             InterlockedIncrement(&me.successes[phase]);
         } else {
             InterlockedIncrement(&me.failures[phase]);
@@ -99,7 +99,7 @@ void Report(const Shared* shared, Phase phase, const char* what, LONGLONG since,
         if (!alive[i]) continue;
         successes += shared->sender[i].successes[phase];
         failures += shared->sender[i].failures[phase];
-        LONGLONG t = shared->sender[i].first_success[phase];
+        LONGLONG t = shared->sender[i].firstSuccess[phase];
         if (t && (!first || t < first)) first = t;
     }
     printf("  %-40s %6ld sends succeeded, %4ld gave up", what, successes, failures);
@@ -114,9 +114,9 @@ void Report(const Shared* shared, Phase phase, const char* what, LONGLONG since,
 int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "sender") == 0) return SenderMain(atoi(argv[2]));
-    double after_kill = argc > 1 ? atof(argv[1]) : 30.0;
+    double afterKill = argc > 1 ? atof(argv[1]) : 30.0;
     Shared* shared = MapShared();
-    if (!shared || after_kill <= 0 || !bench::Prepare()) return 1;
+    if (!shared || afterKill <= 0 || !bench::Prepare()) return 1;
     driver_diag::Device diag;
 
     HANDLE senders[kSenders];
@@ -134,7 +134,7 @@ int main(int argc, char** argv)
     int victim = -1;
     while (victim < 0 && Seconds(Now() - started) < 30) {
         for (int i = 0; i < kSenders; i++) {
-            LONGLONG t = shared->sender[i].call_started;
+            LONGLONG t = shared->sender[i].callStarted;
             if (t && Seconds(Now() - t) > kHolderCallSeconds) victim = i;
         }
         Sleep(20);
@@ -149,7 +149,7 @@ int main(int argc, char** argv)
     LONGLONG killed = Now();
     shared->phase = kAfterKill;
     printf("four senders; sender %d killed while its request held the lock at the driver\n", victim);
-    Sleep(DWORD(after_kill * 1000));
+    Sleep(DWORD(afterKill * 1000));
 
     // The three pause outside the library, so none keeps a handle to the semaphore.
     shared->phase = kPausing;
@@ -165,7 +165,7 @@ int main(int argc, char** argv)
     const bool all[kSenders] = {true, true, true, true};
     Report(shared, kBeforeKill, "before the kill (2 s, four senders):", started, all);
     char what[64];
-    snprintf(what, sizeof(what), "after the kill (%.0f s, three senders):", after_kill);
+    snprintf(what, sizeof(what), "after the kill (%.0f s, three senders):", afterKill);
     Report(shared, kAfterKill, what, killed, alive);
     Report(shared, kResumed, "after all three paused (2 s):", resumed, alive);
     for (HANDLE sender : senders) CloseHandle(sender);

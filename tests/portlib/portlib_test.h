@@ -40,20 +40,20 @@ inline Bytes Cat(std::initializer_list<Bytes> parts)
 inline Bytes Zeros(size_t n) { return Bytes(n, 0); }
 
 // One logged request against what was meant to go out.
-inline ::testing::AssertionResult IsRequest(const portio_diag_log_entry& entry, uint32_t code,
-                                            const Bytes& input, uint32_t output_length)
+inline ::testing::AssertionResult IsRequest(const PortioDiagLogEntry& entry, uint32_t code,
+                                            const Bytes& input, uint32_t outputLength)
 {
-    size_t kept = entry.input_length < PORTIO_DIAG_LOG_INPUT_BYTES ? entry.input_length
+    size_t kept = entry.inputLength < PORTIO_DIAG_LOG_INPUT_BYTES ? entry.inputLength
                                                                   : PORTIO_DIAG_LOG_INPUT_BYTES;
     Bytes seen(entry.input, entry.input + kept);
-    if (entry.code == code && entry.input_length == input.size() && seen == input &&
-        entry.output_length == output_length)
+    if (entry.code == code && entry.inputLength == input.size() && seen == input &&
+        entry.outputLength == outputLength)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
-           << "sent code " << CodeText(entry.code) << ", input " << entry.input_length
-           << " bytes [" << Hex(seen) << "], output length " << entry.output_length
+           << "sent code " << CodeText(entry.code) << ", input " << entry.inputLength
+           << " bytes [" << Hex(seen) << "], output length " << entry.outputLength
            << "; expected code " << CodeText(code) << ", input " << input.size() << " bytes ["
-           << Hex(input) << "], output length " << output_length;
+           << Hex(input) << "], output length " << outputLength;
 }
 
 // Leaves 0xA5 in the stack below the caller, where the next call's locals will sit, so that
@@ -99,9 +99,9 @@ protected:
     }
     void TearDown() override { Brannic_DeInit(); }
 
-    std::vector<portio_diag_log_entry> Log()
+    std::vector<PortioDiagLogEntry> Log()
     {
-        std::vector<portio_diag_log_entry> log;
+        std::vector<PortioDiagLogEntry> log;
         EXPECT_TRUE(diag.Log(&log)) << "reading the driver's request log";
         return log;
     }
@@ -131,9 +131,9 @@ inline std::string DirectoryOf(const std::string& path)
 
 // Makes Wine report the given Windows version ("win98", "winxp", ...) to programs of that
 // file name, for this prefix's user.
-inline bool SetProgramVersion(const std::string& exe_name, const char* version)
+inline bool SetProgramVersion(const std::string& exeName, const char* version)
 {
-    std::string key = "Software\\Wine\\AppDefaults\\" + exe_name;
+    std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
     HKEY handle;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                         &handle, nullptr) != ERROR_SUCCESS)
@@ -159,28 +159,28 @@ inline HANDLE StartChild(const std::string& exe, const std::string& arguments)
 }
 
 // Exit code of a child that ends within the time limit; 0xFFFFFFFF when it did not.
-inline DWORD FinishChild(HANDLE process, DWORD limit_ms = 60000)
+inline DWORD FinishChild(HANDLE process, DWORD limitMs = 60000)
 {
     DWORD code = 0xFFFFFFFF;
-    if (process && WaitForSingleObject(process, limit_ms) == WAIT_OBJECT_0)
+    if (process && WaitForSingleObject(process, limitMs) == WAIT_OBJECT_0)
         GetExitCodeProcess(process, &code);
     if (process) CloseHandle(process);
     return code;
 }
 
-// Runs `child <mode>` in a copy of this program, named copy_name, that Wine reports as
+// Runs `child <mode>` in a copy of this program, named copyName, that Wine reports as
 // Windows 98, expects exit code 0 (the child prints the checks that failed), and checks that
 // the child never reached the driver.
-inline void RunAsWindows98Child(const char* copy_name, const char* mode)
+inline void RunAsWindows98Child(const char* copyName, const char* mode)
 {
     EnsureDriver();
     driver_diag::Device diag;
     ASSERT_TRUE(diag.Reset());
-    std::string copy = DirectoryOf(SelfPath()) + "\\" + copy_name;
+    std::string copy = DirectoryOf(SelfPath()) + "\\" + copyName;
     ASSERT_TRUE(CopyFileA(SelfPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
-    ASSERT_TRUE(SetProgramVersion(copy_name, "win98"));
+    ASSERT_TRUE(SetProgramVersion(copyName, "win98"));
     EXPECT_EQ(0u, FinishChild(StartChild(copy, mode))) << "checks that failed in the child are printed above";
-    portio_diag_counts counts = {};
+    PortioDiagCounts counts = {};
     ASSERT_TRUE(diag.Counts(&counts));
     EXPECT_EQ(0u, counts.opens) << "the child opened the device";
     EXPECT_EQ(0u, counts.requests) << "the child sent requests";
@@ -191,7 +191,7 @@ inline void RunAsWindows98Child(const char* copy_name, const char* mode)
 // counted in the system's handle table, which Wine and Windows both list.
 struct Resources {
     DWORD handles = 0;
-    size_t heap_bytes = 0;
+    size_t heapBytes = 0;
 
     static Resources Now()
     {
@@ -201,7 +201,7 @@ struct Resources {
         HANDLE heap = GetProcessHeap();
         HeapLock(heap);
         while (HeapWalk(heap, &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) now.heap_bytes += entry.cbData;
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) now.heapBytes += entry.cbData;
         HeapUnlock(heap);
         return now;
     }
@@ -210,25 +210,25 @@ struct Resources {
     static DWORD CountHandles()
     {
         struct Entry {
-            ULONG process_id;  // the low 16 bits on Windows, where a trace index follows
+            ULONG processId;  // the low 16 bits on Windows, where a trace index follows
             BYTE type, flags;
             USHORT handle;
             void* object;
             ACCESS_MASK access;
         };
         typedef LONG(WINAPI * QueryFn)(ULONG, void*, ULONG, ULONG*);
-        static const QueryFn query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        static const QueryFn kQuery = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
         std::vector<uint8_t> table(1 << 20);
         ULONG needed = 0;
-        while (query && query(16, table.data(), ULONG(table.size()), &needed) == LONG(0xC0000004))
+        while (kQuery && kQuery(16, table.data(), ULONG(table.size()), &needed) == LONG(0xC0000004))
             table.resize(table.size() * 2);  // STATUS_INFO_LENGTH_MISMATCH
         // A 32-bit count, then the entries at their own alignment.
         const ULONG count = *reinterpret_cast<const ULONG*>(table.data());
         const Entry* entries = reinterpret_cast<const Entry*>(table.data() + alignof(Entry));
         DWORD mine = 0;
         for (ULONG i = 0; i < count; i++)
-            if ((entries[i].process_id & 0xFFFF) == (GetCurrentProcessId() & 0xFFFF)) mine++;
+            if ((entries[i].processId & 0xFFFF) == (GetCurrentProcessId() & 0xFFFF)) mine++;
         return mine;
     }
 };

@@ -36,27 +36,27 @@ void RegisteredStopped() { std::string e; ASSERT_TRUE(driver_diag::Install(&e)) 
 void StopDriver() { std::string e; ASSERT_TRUE(driver_diag::Stop(&e)) << e; }
 
 // The registration's "ImagePath" and "Start" values as the registry holds them.
-bool ReadRegistry(std::string* image_path, DWORD* start)
+bool ReadRegistry(std::string* imagePath, DWORD* start)
 {
     char text[1024] = {};
-    DWORD size = sizeof(text), start_size = sizeof(*start);
+    DWORD size = sizeof(text), startSize = sizeof(*start);
     *start = 0;
     bool ok = RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath",
                            RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text, &size) == ERROR_SUCCESS;
-    *image_path = text;
+    *imagePath = text;
     return ok && RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "Start", RRF_RT_REG_DWORD, nullptr, start,
-                              &start_size) == ERROR_SUCCESS;
+                              &startSize) == ERROR_SUCCESS;
 }
 
 // A fresh folder under the prefix's temporary folder, optionally holding a Tamsk.sys.
-std::string MakeFolder(const std::string& name, bool with_driver)
+std::string MakeFolder(const std::string& name, bool withDriver)
 {
     char temp[MAX_PATH];
     GetTempPathA(sizeof(temp), temp);
     std::string dir = std::string(temp) + name;
     CreateDirectoryA(dir.c_str(), nullptr);
     std::string file = dir + "\\Tamsk.sys";
-    if (with_driver) {
+    if (withDriver) {
         EXPECT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), file.c_str(), FALSE)) << GetLastError();
     } else {
         DeleteFileA(file.c_str());
@@ -75,10 +75,10 @@ class LibraryContext : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        if (!leave_service_alone) Unregistered();
+        if (!leaveServiceAlone) Unregistered();
     }
     // Set by a case that ends with service handles still held by the library.
-    bool leave_service_alone = false;
+    bool leaveServiceAlone = false;
 };
 
 // ---- Opens and closes ----
@@ -95,7 +95,7 @@ TEST_F(LibraryContext, NestedOpensNeedAsManyClosesAndOnlyTheFirstOpensTheDevice)
     EXPECT_EQ(1, Brannic_InitExA(TRUE, TRUE, "Q:\\nowhere"));
     EXPECT_EQ(1, Brannic_InitExW(TRUE, FALSE, L"Q:\\nowhere"));
     EXPECT_EQ(1, Brannic_Init());
-    portio_diag_counts counts = {};
+    PortioDiagCounts counts = {};
     ASSERT_TRUE(diag.Counts(&counts));
     EXPECT_EQ(1u, counts.opens) << "device opens after four library opens";
     EXPECT_EQ(DWORD(SERVICE_DEMAND_START), Config().start) << "a nested open touched the service";
@@ -151,10 +151,10 @@ TEST_F(LibraryContext, InitExFromEachServiceState)
     struct Case {
         const char* what;
         void (*state)();
-        BOOL install, auto_start;
+        BOOL install, autoStart;
         const char* dir;
         BOOL result;
-        DWORD start_type;  // of the registration after the call; 0: not registered
+        DWORD startType;  // of the registration after the call; 0: not registered
     };
     const Case cases[] = {
         // With the device there, no service call: the empty folder and autoStart are not used.
@@ -166,12 +166,12 @@ TEST_F(LibraryContext, InitExFromEachServiceState)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         c.state();
-        EXPECT_EQ(c.result, Brannic_InitExA(c.install, c.auto_start, c.dir));
+        EXPECT_EQ(c.result, Brannic_InitExA(c.install, c.autoStart, c.dir));
         EXPECT_EQ(c.result == 1, LibraryServes());
         EXPECT_EQ(c.result ? DWORD(SERVICE_RUNNING) : 0u, driver_diag::State());
-        if (c.start_type) {
+        if (c.startType) {
             ServiceConfig config = Config();
-            EXPECT_EQ(c.start_type, config.start);
+            EXPECT_EQ(c.startType, config.start);
             EXPECT_EQ(driver_diag::DriverPath(), config.binary) << "the registration was rewritten";
         }
         Brannic_DeInitEx(FALSE);
@@ -190,7 +190,7 @@ TEST_F(LibraryContext, DeInitKeepsTheServiceHandles)
     ASSERT_EQ(0u, driver_diag::Delete());
     EXPECT_FALSE(driver_diag::WaitUntilGone(1500)) << "the service went while the library should hold handles";
     // Only the end of this process closes them now.
-    leave_service_alone = true;
+    leaveServiceAlone = true;
 }
 
 // A second start after Brannic_DeInit closes the handles of the first rather than overwrite
@@ -210,11 +210,11 @@ TEST_F(LibraryContext, FinalDeInitExClosesTheHandlesOfEveryStart)
 
 TEST_F(LibraryContext, ServiceRemovalMarksARunningDriverForDeletion)
 {
-    for (bool by_deinit : {true, false}) {
-        SCOPED_TRACE(by_deinit ? "final Brannic_DeInitEx(1)" : "Brannic_RemoveService");
+    for (bool byDeinit : {true, false}) {
+        SCOPED_TRACE(byDeinit ? "final Brannic_DeInitEx(1)" : "Brannic_RemoveService");
         RegisteredStopped();
         ASSERT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
-        if (by_deinit) {
+        if (byDeinit) {
             EXPECT_EQ(1, Brannic_DeInitEx(TRUE));
         } else {
             EXPECT_EQ(1, Brannic_RemoveService());
@@ -243,8 +243,8 @@ bool PatchImport(HMODULE module, const char* dll, const char* function, void* re
         auto slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
         for (; names->u1.AddressOfData; names++, slots++) {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            auto by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<char*>(by_name->Name), function) != 0) continue;
+            auto byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<char*>(byName->Name), function) != 0) continue;
             DWORD protection;
             if (!VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &protection))
                 return false;
@@ -260,14 +260,14 @@ typedef FARPROC(WINAPI* LookupFn)(HMODULE, LPCSTR);
 
 // A copy of the library of its own, loaded with its GetProcAddress import pointed at lookup,
 // so that its run-time binding, which comes after the patch, goes through lookup.
-HMODULE LoadWithLookup(const char* copy_name, LookupFn lookup)
+HMODULE LoadWithLookup(const char* copyName, LookupFn lookup)
 {
-    std::string copy = BinDir() + "\\" + copy_name;
+    std::string copy = BinDir() + "\\" + copyName;
     EXPECT_TRUE(CopyFileA((BinDir() + "\\Brannic.dll").c_str(), copy.c_str(), FALSE)) << GetLastError();
     HMODULE library = LoadLibraryA(copy.c_str());
     EXPECT_NE(nullptr, library) << GetLastError();
     if (library && !PatchImport(library, "KERNEL32.dll", "GetProcAddress", (void*)lookup)) {
-        ADD_FAILURE() << copy_name << " imports no GetProcAddress";
+        ADD_FAILURE() << copyName << " imports no GetProcAddress";
         FreeLibrary(library);
         return nullptr;
     }
@@ -292,20 +292,20 @@ TEST_F(LibraryContext, AMissingServiceFunctionFailsOnlyTheStepThatNeedsIt)
     RegisteredStopped();
     HMODULE library = LoadWithLookup("Brannic-before2000.dll", GetProcAddressBefore2000);
     ASSERT_NE(nullptr, library);
-    auto init_ex = (PFN_Brannic_InitExA)(void*)GetProcAddress(library, "Brannic_InitExA");
-    auto deinit_ex = (PFN_Brannic_DeInitEx)(void*)GetProcAddress(library, "Brannic_DeInitEx");
-    auto add_service = (PFN_Brannic_AddServiceA)(void*)GetProcAddress(library, "Brannic_AddServiceA");
-    ASSERT_TRUE(init_ex && deinit_ex && add_service);
+    auto initEx = (PFN_Brannic_InitExA)(void*)GetProcAddress(library, "Brannic_InitExA");
+    auto deinitEx = (PFN_Brannic_DeInitEx)(void*)GetProcAddress(library, "Brannic_DeInitEx");
+    auto addService = (PFN_Brannic_AddServiceA)(void*)GetProcAddress(library, "Brannic_AddServiceA");
+    ASSERT_TRUE(initEx && deinitEx && addService);
 
-    EXPECT_EQ(0, init_ex(FALSE, FALSE, nullptr));
+    EXPECT_EQ(0, initEx(FALSE, FALSE, nullptr));
     EXPECT_EQ(DWORD(SERVICE_STOPPED), driver_diag::State()) << "started without a status query";
     // The functions that are there still serve: the registration is found and updated.
-    EXPECT_EQ(1, add_service(TRUE, BinDir().c_str()));
-    std::string image_path;
+    EXPECT_EQ(1, addService(TRUE, BinDir().c_str()));
+    std::string imagePath;
     DWORD start = 0;
-    EXPECT_TRUE(ReadRegistry(&image_path, &start));
+    EXPECT_TRUE(ReadRegistry(&imagePath, &start));
     EXPECT_EQ(DWORD(SERVICE_AUTO_START), start);
-    EXPECT_EQ(1, deinit_ex(FALSE));
+    EXPECT_EQ(1, deinitEx(FALSE));
     FreeLibrary(library);
 }
 
@@ -334,12 +334,12 @@ TEST_F(LibraryContext, AStartThatFindsTheServiceAlreadyRunningSucceeds)
     RegisteredStopped();
     HMODULE library = LoadWithLookup("Brannic-race.dll", GetProcAddressOfTheRace);
     ASSERT_NE(nullptr, library);
-    auto init_ex = (PFN_Brannic_InitExA)(void*)GetProcAddress(library, "Brannic_InitExA");
-    auto deinit_ex = (PFN_Brannic_DeInitEx)(void*)GetProcAddress(library, "Brannic_DeInitEx");
-    ASSERT_TRUE(init_ex && deinit_ex);
-    EXPECT_EQ(1, init_ex(FALSE, FALSE, nullptr));
+    auto initEx = (PFN_Brannic_InitExA)(void*)GetProcAddress(library, "Brannic_InitExA");
+    auto deinitEx = (PFN_Brannic_DeInitEx)(void*)GetProcAddress(library, "Brannic_DeInitEx");
+    ASSERT_TRUE(initEx && deinitEx);
+    EXPECT_EQ(1, initEx(FALSE, FALSE, nullptr));
     EXPECT_TRUE(driver_diag::IsRunning());
-    EXPECT_EQ(1, deinit_ex(FALSE));
+    EXPECT_EQ(1, deinitEx(FALSE));
     FreeLibrary(library);
 }
 
@@ -348,17 +348,17 @@ TEST_F(LibraryContext, AStartThatFindsTheServiceAlreadyRunningSucceeds)
 TEST_F(LibraryContext, NewRegistrationHasExactlyTheDriverServiceFields)
 {
     struct Case {
-        BOOL auto_start;
-        DWORD start_type;
+        BOOL autoStart;
+        DWORD startType;
     };
     for (Case c : {Case{0, 3}, Case{1, 2}, Case{7, 2}, Case{BOOL(0x80000000), 2}}) {
-        SCOPED_TRACE("autoStart " + std::to_string(c.auto_start));
+        SCOPED_TRACE("autoStart " + std::to_string(c.autoStart));
         Unregistered();
-        ASSERT_EQ(1, Brannic_AddServiceA(c.auto_start, BinDir().c_str()));
+        ASSERT_EQ(1, Brannic_AddServiceA(c.autoStart, BinDir().c_str()));
         ServiceConfig config = Config();
         EXPECT_EQ(DWORD(SERVICE_KERNEL_DRIVER), config.type);
-        EXPECT_EQ(c.start_type, config.start);
-        EXPECT_EQ(DWORD(SERVICE_ERROR_NORMAL), config.error_control);
+        EXPECT_EQ(c.startType, config.start);
+        EXPECT_EQ(DWORD(SERVICE_ERROR_NORMAL), config.errorControl);
         EXPECT_EQ(BinDir() + "\\Tamsk.sys", config.binary);
         EXPECT_EQ("Quorvel General Port I/O", config.display);
         EXPECT_EQ("", config.group);
@@ -377,16 +377,16 @@ TEST_F(LibraryContext, ExistingRegistrationGetsOnlyImagePathAndStart)
     ASSERT_NE(nullptr, service) << GetLastError();
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    for (BOOL auto_start : {BOOL(5), BOOL(0)}) {
-        SCOPED_TRACE("autoStart " + std::to_string(auto_start));
-        ASSERT_EQ(1, Brannic_AddServiceA(auto_start, (BinDir() + "\\").c_str()));
-        std::string image_path;
+    for (BOOL autoStart : {BOOL(5), BOOL(0)}) {
+        SCOPED_TRACE("autoStart " + std::to_string(autoStart));
+        ASSERT_EQ(1, Brannic_AddServiceA(autoStart, (BinDir() + "\\").c_str()));
+        std::string imagePath;
         DWORD start = 0;
-        ASSERT_TRUE(ReadRegistry(&image_path, &start));
-        EXPECT_EQ("\\??\\" + BinDir() + "\\Tamsk.sys", image_path);
-        EXPECT_EQ(auto_start ? 2u : 3u, start);
+        ASSERT_TRUE(ReadRegistry(&imagePath, &start));
+        EXPECT_EQ("\\??\\" + BinDir() + "\\Tamsk.sys", imagePath);
+        EXPECT_EQ(autoStart ? 2u : 3u, start);
         EXPECT_EQ("Someone Else's Name", Config().display);
-        EXPECT_EQ(DWORD(SERVICE_ERROR_IGNORE), Config().error_control);
+        EXPECT_EQ(DWORD(SERVICE_ERROR_IGNORE), Config().errorControl);
     }
     // The rewritten registration starts the driver from the "\??\" path.
     EXPECT_EQ(1, Brannic_InitExA(FALSE, FALSE, nullptr));
@@ -401,7 +401,7 @@ TEST_F(LibraryContext, DriverPathRule)
     struct Case {
         const char* what;
         std::string dir;
-        bool null_dir;
+        bool nullDir;
         std::string expected;  // empty: refused
     };
     const std::string folder = MakeFolder("portlib-driver", true);
@@ -409,8 +409,8 @@ TEST_F(LibraryContext, DriverPathRule)
     CreateDirectoryA((holder + "\\Tamsk.sys").c_str(), nullptr);
     ASSERT_NE(0u, GetFileAttributesA((holder + "\\Tamsk.sys").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     // The empty directory names the root of the current drive.
-    std::string root_driver = "C:\\Tamsk.sys";
-    ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), root_driver.c_str(), FALSE));
+    std::string rootDriver = "C:\\Tamsk.sys";
+    ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), rootDriver.c_str(), FALSE));
     char saved[MAX_PATH];
     GetCurrentDirectoryA(sizeof(saved), saved);
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\windows"));
@@ -425,7 +425,7 @@ TEST_F(LibraryContext, DriverPathRule)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Unregistered();
-        const char* dir = c.null_dir ? nullptr : c.dir.c_str();
+        const char* dir = c.nullDir ? nullptr : c.dir.c_str();
         if (!c.expected.empty()) {
             EXPECT_EQ(1, Brannic_AddServiceA(FALSE, dir));
             EXPECT_EQ(c.expected, Config().binary);
@@ -437,14 +437,14 @@ TEST_F(LibraryContext, DriverPathRule)
         EXPECT_FALSE(driver_diag::Exists());
         ASSERT_EQ(1, Brannic_AddServiceA(FALSE, BinDir().c_str()));
         EXPECT_EQ(0, Brannic_AddServiceA(TRUE, dir));
-        std::string image_path;
+        std::string imagePath;
         DWORD start = 0;
-        ASSERT_TRUE(ReadRegistry(&image_path, &start));
+        ASSERT_TRUE(ReadRegistry(&imagePath, &start));
         EXPECT_EQ(3u, start);
-        EXPECT_EQ(BinDir() + "\\Tamsk.sys", image_path);
+        EXPECT_EQ(BinDir() + "\\Tamsk.sys", imagePath);
     }
     SetCurrentDirectoryA(saved);
-    DeleteFileA(root_driver.c_str());
+    DeleteFileA(rootDriver.c_str());
 }
 
 // Paths that do not fit 256 bytes with their terminating zero are refused, never cut.
@@ -465,23 +465,23 @@ TEST_F(LibraryContext, PathsThatDoNotFitAreRefused)
     Unregistered();
     ASSERT_EQ(1, Brannic_AddServiceA(FALSE, BinDir().c_str()));
     EXPECT_EQ(0, Brannic_AddServiceA(TRUE, dir.c_str())) << "the image path needs 260 bytes";
-    std::string image_path;
+    std::string imagePath;
     DWORD start = 0;
-    ASSERT_TRUE(ReadRegistry(&image_path, &start));
-    EXPECT_EQ(BinDir() + "\\Tamsk.sys", image_path) << "a refused update changed the image path";
+    ASSERT_TRUE(ReadRegistry(&imagePath, &start));
+    EXPECT_EQ(BinDir() + "\\Tamsk.sys", imagePath) << "a refused update changed the image path";
     EXPECT_EQ(3u, start);
 
     // A cut driver path would name this file: 246 characters, a backslash, "Tamsk.sy".
-    std::string cut_dir = base + std::string(246 - base.size(), 'z');
-    ASSERT_TRUE(CreateDirectoryA(cut_dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-    ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (cut_dir + "\\Tamsk.sy").c_str(), FALSE));
+    std::string cutDir = base + std::string(246 - base.size(), 'z');
+    ASSERT_TRUE(CreateDirectoryA(cutDir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (cutDir + "\\Tamsk.sy").c_str(), FALSE));
     Unregistered();
-    EXPECT_EQ(0, Brannic_AddServiceA(FALSE, cut_dir.c_str())) << "a driver path of 256 characters";
+    EXPECT_EQ(0, Brannic_AddServiceA(FALSE, cutDir.c_str())) << "a driver path of 256 characters";
     EXPECT_FALSE(driver_diag::Exists());
     for (size_t length : {250u, 255u, 256u, 400u}) {
-        std::string too_long = base + std::string(length - base.size(), 'y');
-        EXPECT_EQ(0, Brannic_AddServiceA(FALSE, too_long.c_str())) << length << " characters";
-        EXPECT_EQ(0, Brannic_InitExA(TRUE, FALSE, too_long.c_str())) << length << " characters";
+        std::string tooLong = base + std::string(length - base.size(), 'y');
+        EXPECT_EQ(0, Brannic_AddServiceA(FALSE, tooLong.c_str())) << length << " characters";
+        EXPECT_EQ(0, Brannic_InitExA(TRUE, FALSE, tooLong.c_str())) << length << " characters";
     }
     EXPECT_FALSE(driver_diag::Exists());
 }
@@ -509,15 +509,15 @@ TEST_F(LibraryContext, WideFormsConvertToTheOemCodePage)
     ASSERT_NE(0, WideCharToMultiByte(CP_OEMCP, 0, L"\u00e9", -1, oem, sizeof(oem), nullptr, &lossy));
     ASSERT_FALSE(lossy);
     char temp[MAX_PATH];
-    std::string narrow_dir = std::string(temp, GetTempPathA(sizeof(temp), temp)) + "portlib-oem-" + oem;
-    CreateDirectoryA(narrow_dir.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (narrow_dir + "\\Tamsk.sys").c_str(), FALSE));
-    wchar_t wide_temp[MAX_PATH];
-    std::wstring wide_dir = std::wstring(wide_temp, GetTempPathW(MAX_PATH, wide_temp)) + L"portlib-oem-\u00e9";
+    std::string narrowDir = std::string(temp, GetTempPathA(sizeof(temp), temp)) + "portlib-oem-" + oem;
+    CreateDirectoryA(narrowDir.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (narrowDir + "\\Tamsk.sys").c_str(), FALSE));
+    wchar_t wideTemp[MAX_PATH];
+    std::wstring wideDir = std::wstring(wideTemp, GetTempPathW(MAX_PATH, wideTemp)) + L"portlib-oem-\u00e9";
 
     Unregistered();
-    EXPECT_EQ(1, Brannic_AddServiceW(FALSE, wide_dir.c_str()));
-    EXPECT_EQ(narrow_dir + "\\Tamsk.sys", Config().binary);
+    EXPECT_EQ(1, Brannic_AddServiceW(FALSE, wideDir.c_str()));
+    EXPECT_EQ(narrowDir + "\\Tamsk.sys", Config().binary);
 }
 
 // The conversion's best-fit substitutions, which it does not report, would name another
@@ -525,16 +525,16 @@ TEST_F(LibraryContext, WideFormsConvertToTheOemCodePage)
 TEST_F(LibraryContext, WideDirectoriesThatCannotBeConvertedAreRefused)
 {
     std::wstring bin = WideBinDir();
-    std::wstring bin_parent = bin.substr(0, bin.rfind(L'\\'));
-    std::wstring bin_name = bin.substr(bin.rfind(L'\\') + 1);
+    std::wstring binParent = bin.substr(0, bin.rfind(L'\\'));
+    std::wstring binName = bin.substr(bin.rfind(L'\\') + 1);
     MakeFolder("portlib-A", true);
-    wchar_t wide_temp[MAX_PATH];
-    std::wstring temp(wide_temp, GetTempPathW(MAX_PATH, wide_temp));
+    wchar_t wideTemp[MAX_PATH];
+    std::wstring temp(wideTemp, GetTempPathW(MAX_PATH, wideTemp));
     const std::vector<std::pair<const char*, std::wstring>> cases = {
         {"a character outside the OEM code page", bin + L"\\\u4e2d"},
         {"a conversion longer than 255 bytes", std::wstring(300, L'x')},
-        {"U+FF3C, best fit a backslash, for the last one", bin_parent + L"\uff3c" + bin_name},
-        {"U+2215, best fit a slash, for the last backslash", bin_parent + L"\u2215" + bin_name},
+        {"U+FF3C, best fit a backslash, for the last one", binParent + L"\uff3c" + binName},
+        {"U+2215, best fit a slash, for the last backslash", binParent + L"\u2215" + binName},
         {"U+0100, best fit an A, naming a folder with a driver", temp + L"portlib-\u0100"},
     };
     for (const auto& c : cases) {
@@ -546,13 +546,13 @@ TEST_F(LibraryContext, WideDirectoriesThatCannotBeConvertedAreRefused)
     }
     // A registration that is there already is left as it was.
     RegisteredStopped();
-    std::string image_before, image_after;
-    DWORD start_before = 0, start_after = 0;
-    ASSERT_TRUE(ReadRegistry(&image_before, &start_before));
+    std::string imageBefore, imageAfter;
+    DWORD startBefore = 0, startAfter = 0;
+    ASSERT_TRUE(ReadRegistry(&imageBefore, &startBefore));
     EXPECT_EQ(0, Brannic_AddServiceW(TRUE, cases[2].second.c_str()));
-    ASSERT_TRUE(ReadRegistry(&image_after, &start_after));
-    EXPECT_EQ(image_before, image_after);
-    EXPECT_EQ(start_before, start_after);
+    ASSERT_TRUE(ReadRegistry(&imageAfter, &startAfter));
+    EXPECT_EQ(imageBefore, imageAfter);
+    EXPECT_EQ(startBefore, startAfter);
     // Without installation the directory is not used, so it cannot fail the open.
     EXPECT_EQ(1, Brannic_InitExW(FALSE, FALSE, cases[0].second.c_str()));
     EXPECT_TRUE(LibraryServes());
@@ -582,7 +582,7 @@ public:
         if (terminated) text[length] = 0;
         return text;
     }
-    bool ok() const { return base_ != nullptr; }
+    bool Ok() const { return base_ != nullptr; }
 
 private:
     uint8_t* base_ = nullptr;
@@ -595,7 +595,7 @@ private:
 TEST_F(LibraryContext, OverlongAndUnterminatedPathsAreRefusedWithoutReadingPastThem)
 {
     GuardedString guarded;
-    ASSERT_TRUE(guarded.ok());
+    ASSERT_TRUE(guarded.Ok());
     struct Case {
         size_t length;
         bool terminated;

@@ -71,7 +71,7 @@ struct SweepCase {
     std::string call;  // the export and its inputs
     std::function<DWORD(Outputs&)> run;
     Open open;
-    bool port_instruction = false;  // without the NT flag it executes a port instruction
+    bool portInstruction = false;  // without the NT flag it executes a port instruction
 };
 
 const uint8_t kIndices[4] = {1, 2, 3, 4};
@@ -172,28 +172,28 @@ std::vector<SweepCase> SweepCases()
     add("SendDorvaneIndexMethodEcCommandData(wide)", [](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandData(kWide, kWide); }, Open::kSent);
     add("SendDorvaneIndexMethodEcCommandDataWithResponse(wide, null)",
         [](O&) { return Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(kWide, kWide, nullptr); }, Open::kRefused);
-    const DWORD block_largest = 0xFFFFFFFF - 5;  // 5 + count fits 32 bits
+    const DWORD blockLargest = 0xFFFFFFFF - 5;  // 5 + count fits 32 bits
     struct Block {
-        std::string count_name;
+        std::string countName;
         DWORD count;
-        bool null_data;
+        bool nullData;
         Open open;
     };
     std::vector<Block> blocks = {
         {"count 0", 0, false, Open::kRefused},
         {"count 1", 1, false, Open::kSent},
         {"count 1, null data", 1, true, Open::kRefused},
-        {"first count that overflows", block_largest + 1, false, Open::kRefused},
+        {"first count that overflows", blockLargest + 1, false, Open::kRefused},
 #if defined(__i386__)
-        {"largest count that fits", block_largest, false, Open::kRefused},
+        {"largest count that fits", blockLargest, false, Open::kRefused},
 #endif
     };
     for (const Block& b : blocks) {
-        const BYTE* data = b.null_data ? nullptr : kData;
+        const BYTE* data = b.nullData ? nullptr : kData;
         DWORD count = b.count;
-        add("SendDorvaneIndexMethodEcCommandDataArray(" + b.count_name + ")",
+        add("SendDorvaneIndexMethodEcCommandDataArray(" + b.countName + ")",
             [=](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandDataArray(kWide, count, data); }, b.open);
-        add("SendDorvaneIndexMethodEcCommandDataArrayWithResponse(" + b.count_name + ")",
+        add("SendDorvaneIndexMethodEcCommandDataArrayWithResponse(" + b.countName + ")",
             [=](O& o) { return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(kWide, count, data, &o.response); },
             b.open);
     }
@@ -206,7 +206,7 @@ class ExportSweep : public OpenLibrary {
 protected:
     uint32_t Requests()
     {
-        portio_diag_counts counts = {};
+        PortioDiagCounts counts = {};
         EXPECT_TRUE(diag.Counts(&counts));
         return counts.requests;
     }
@@ -279,7 +279,7 @@ int NotNtSweepChild()
     for (const SweepCase& c : SweepCases()) {
         Outputs out;
         out.Preset();
-        if (c.port_instruction) {
+        if (c.portInstruction) {
 #if defined(__i386__)
             if (c.run(out) != 1) {
                 printf("not-NT sweep: %s did not run the port instruction\n", c.call.c_str());

@@ -22,10 +22,10 @@ HANDLE OpenEventByName(const char* name)
 }
 
 // Takes the semaphore, says so, and gives it back when told to.
-int ChildHold(const char* held_event, const char* release_event)
+int ChildHold(const char* heldEvent, const char* releaseEvent)
 {
     HANDLE lock = CreateSemaphoreA(nullptr, 1, 1, kLockName);
-    HANDLE held = OpenEventByName(held_event), release = OpenEventByName(release_event);
+    HANDLE held = OpenEventByName(heldEvent), release = OpenEventByName(releaseEvent);
     if (!lock || !held || !release) return 10;
     if (WaitForSingleObject(lock, kHandOffMs) != WAIT_OBJECT_0) return 11;
     SetEvent(held);
@@ -35,10 +35,10 @@ int ChildHold(const char* held_event, const char* release_event)
 }
 
 // One request of the given kind; the parent has told the driver to hold it. Exit code 0
-// when it succeeded and was held for at least `hold_ms`.
-int ChildSendOne(const char* kind, const char* before_event, DWORD hold_ms)
+// when it succeeded and was held for at least `holdMs`.
+int ChildSendOne(const char* kind, const char* beforeEvent, DWORD holdMs)
 {
-    HANDLE before = OpenEventByName(before_event);
+    HANDLE before = OpenEventByName(beforeEvent);
     if (!before || Brannic_Init() != 1) return 20;
     SetEvent(before);
     LARGE_INTEGER start = Now();
@@ -52,13 +52,13 @@ int ChildSendOne(const char* kind, const char* before_event, DWORD hold_ms)
     double took = Seconds(start, Now());
     Brannic_DeInit();
     if (!result) return 21;
-    return took * 1000 >= hold_ms * 0.9 ? 0 : 22;
+    return took * 1000 >= holdMs * 0.9 ? 0 : 22;
 }
 
 // Waits for the start signal, then sends `count` Dorvane commands; exit code = failures.
-int ChildSendMany(const char* start_event, int count)
+int ChildSendMany(const char* startEvent, int count)
 {
-    HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, start_event);
+    HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, startEvent);
     if (!start || Brannic_Init() != 1) return 200;
     if (WaitForSingleObject(start, kHandOffMs) != WAIT_OBJECT_0) return 201;
     int failures = 0;
@@ -70,9 +70,9 @@ int ChildSendMany(const char* start_event, int count)
 
 // Waits for the start signal, sends `count` Dorvane commands after a warm-up, and checks that
 // its handles and heap bytes came back. Exit code: 0, or 1 for failed sends, 2 for growth.
-int ChildSendLong(const char* start_event, int count)
+int ChildSendLong(const char* startEvent, int count)
 {
-    HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, start_event);
+    HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, startEvent);
     if (!start || Brannic_Init() != 1) return 200;
     if (WaitForSingleObject(start, kHandOffMs) != WAIT_OBJECT_0) return 201;
     CloseHandle(start);
@@ -87,9 +87,9 @@ int ChildSendLong(const char* start_event, int count)
         printf("long sender: %d of %d sends failed\n", failures, count);
         return 1;
     }
-    if (after.handles != before.handles || after.heap_bytes != before.heap_bytes) {
+    if (after.handles != before.handles || after.heapBytes != before.heapBytes) {
         printf("long sender: handles %lu -> %lu, heap bytes %zu -> %zu\n", (unsigned long)before.handles,
-               (unsigned long)after.handles, before.heap_bytes, after.heap_bytes);
+               (unsigned long)after.handles, before.heapBytes, after.heapBytes);
         return 2;
     }
     return 0;
@@ -127,15 +127,15 @@ protected:
         EXPECT_NE(nullptr, event);
         return event;
     }
-    // Starts a child whose one request of `kind` the driver holds for hold_ms; returns when
+    // Starts a child whose one request of `kind` the driver holds for holdMs; returns when
     // the child is about to send.
-    HANDLE StartHeldSend(const char* kind, DWORD hold_ms)
+    HANDLE StartHeldSend(const char* kind, DWORD holdMs)
     {
-        std::string before_name = UniqueName("before");
-        HANDLE before = NewEvent(before_name);
-        EXPECT_TRUE(diag.SetFault(PORTIO_FAULT_HOLD, hold_ms, 1));
-        HANDLE child = StartChild(SelfPath(), std::string("send-one ") + kind + " " + before_name + " " +
-                                                  std::to_string(hold_ms));
+        std::string beforeName = UniqueName("before");
+        HANDLE before = NewEvent(beforeName);
+        EXPECT_TRUE(diag.SetFault(PORTIO_FAULT_HOLD, holdMs, 1));
+        HANDLE child = StartChild(SelfPath(), std::string("send-one ") + kind + " " + beforeName + " " +
+                                                  std::to_string(holdMs));
         EXPECT_NE(nullptr, child);
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(before, kHandOffMs)) << "the sender did not start";
         CloseHandle(before);
@@ -145,9 +145,9 @@ protected:
 
 TEST_F(EcLock, SendGivesUpAfterThreeWaitsWhileHeldElsewhere)
 {
-    std::string held_name = UniqueName("held"), release_name = UniqueName("release");
-    HANDLE held = NewEvent(held_name), release = NewEvent(release_name);
-    HANDLE child = StartChild(SelfPath(), "hold " + held_name + " " + release_name);
+    std::string heldName = UniqueName("held"), releaseName = UniqueName("release");
+    HANDLE held = NewEvent(heldName), release = NewEvent(releaseName);
+    HANDLE child = StartChild(SelfPath(), "hold " + heldName + " " + releaseName);
     ASSERT_NE(nullptr, child);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, kHandOffMs)) << "the holder did not start";
 
@@ -212,18 +212,18 @@ TEST_F(EcLock, FailedRequestsReleaseTheLockAndRefusalsNeverTakeIt)
 // not. The driver answers one request at a time, so only the semaphore itself can tell.
 TEST_F(EcLock, OnlySendingRequestsOwnTheLockWhileAtTheDriver)
 {
-    const DWORD hold_ms = 1000;
+    const DWORD holdMs = 1000;
     struct Case {
         const char* kind;
         bool locks;
     };
     for (Case c : {Case{"dorvane-send", true}, Case{"dorvane-set", false}, Case{"ec", false}}) {
         SCOPED_TRACE(c.kind);
-        HANDLE child = StartHeldSend(c.kind, hold_ms);
+        HANDLE child = StartHeldSend(c.kind, holdMs);
         ASSERT_NE(nullptr, child);
-        int owned = 0, not_owned = 0;
+        int owned = 0, notOwned = 0;
         while (WaitForSingleObject(child, 0) == WAIT_TIMEOUT) {
-            (ProbeLock() == Probe::kOwned ? owned : not_owned)++;
+            (ProbeLock() == Probe::kOwned ? owned : notOwned)++;
             Sleep(5);
         }
         EXPECT_EQ(0u, FinishChild(child)) << "the child's request failed or was not held";
@@ -231,26 +231,26 @@ TEST_F(EcLock, OnlySendingRequestsOwnTheLockWhileAtTheDriver)
             EXPECT_GT(owned, 0) << "the semaphore was never owned while the request was held";
         } else {
             EXPECT_EQ(0, owned) << "a request outside the EC lock owned the semaphore";
-            EXPECT_GT(not_owned, 0);
+            EXPECT_GT(notOwned, 0);
         }
     }
 }
 
 TEST_F(EcLock, FourProcessesSendingAtOnceAllSucceed)
 {
-    const int per_child = 25;
-    std::string start_name = UniqueName("start");
-    HANDLE start = NewEvent(start_name, true);
+    const int perChild = 25;
+    std::string startName = UniqueName("start");
+    HANDLE start = NewEvent(startName, true);
     HANDLE children[4];
     for (HANDLE& child : children) {
-        child = StartChild(SelfPath(), "send-many " + start_name + " " + std::to_string(per_child));
+        child = StartChild(SelfPath(), "send-many " + startName + " " + std::to_string(perChild));
         ASSERT_NE(nullptr, child);
     }
     SetEvent(start);
     for (int i = 0; i < 4; i++) EXPECT_EQ(0u, FinishChild(children[i])) << "failed sends in child " << i;
-    portio_diag_counts counts = {};
+    PortioDiagCounts counts = {};
     ASSERT_TRUE(diag.Counts(&counts));
-    EXPECT_EQ(uint32_t(4 * per_child), counts.requests);
+    EXPECT_EQ(uint32_t(4 * perChild), counts.requests);
     CloseHandle(start);
 }
 
@@ -258,12 +258,12 @@ TEST_F(EcLock, FourProcessesSendingAtOnceAllSucceed)
 // the senders is left with more handles or heap bytes than before.
 TEST_F(EcLock, FourProcessesLongRunLeaveNoHandlesOrHeapBehind)
 {
-    const int per_child = 1000;
-    std::string start_name = UniqueName("start-long");
-    HANDLE start = NewEvent(start_name, true);
+    const int perChild = 1000;
+    std::string startName = UniqueName("start-long");
+    HANDLE start = NewEvent(startName, true);
     HANDLE children[4];
     for (HANDLE& child : children) {
-        child = StartChild(SelfPath(), "send-long " + start_name + " " + std::to_string(per_child));
+        child = StartChild(SelfPath(), "send-long " + startName + " " + std::to_string(perChild));
         ASSERT_NE(nullptr, child);
     }
     SetEvent(start);

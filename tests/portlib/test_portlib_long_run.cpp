@@ -41,10 +41,10 @@ protected:
         Resources after = Resources::Now();
         printf("%s: %d calls, %d failing at the driver, in %.1f s; handles %lu -> %lu, heap bytes %zu -> %zu\n",
                family, calls, calls - calls / 2, Seconds(start, portlib_test::Now()), (unsigned long)before.handles,
-               (unsigned long)after.handles, before.heap_bytes, after.heap_bytes);
+               (unsigned long)after.handles, before.heapBytes, after.heapBytes);
         EXPECT_EQ(before.handles, after.handles) << family << ": handles before and after";
-        EXPECT_EQ(before.heap_bytes, after.heap_bytes) << family << ": allocated heap bytes before and after";
-        portio_diag_counts counts = {};
+        EXPECT_EQ(before.heapBytes, after.heapBytes) << family << ": allocated heap bytes before and after";
+        PortioDiagCounts counts = {};
         ASSERT_TRUE(diag.Counts(&counts));
         EXPECT_GE(counts.requests, uint32_t(calls)) << family << ": the calls did not reach the driver";
     }
@@ -165,9 +165,9 @@ TEST(LongRunContext, OpensAndClosesLeaveNothingBehind)
     for (int i = 0; i < 1000; i++) cycle(i);
     Resources after = Resources::Now();
     printf("opens and closes: 1000 rounds; handles %lu -> %lu, heap bytes %zu -> %zu\n",
-           (unsigned long)before.handles, (unsigned long)after.handles, before.heap_bytes, after.heap_bytes);
+           (unsigned long)before.handles, (unsigned long)after.handles, before.heapBytes, after.heapBytes);
     EXPECT_EQ(before.handles, after.handles) << "handles before and after";
-    EXPECT_EQ(before.heap_bytes, after.heap_bytes) << "allocated heap bytes before and after";
+    EXPECT_EQ(before.heapBytes, after.heapBytes) << "allocated heap bytes before and after";
     BYTE value;
     EXPECT_EQ(0, Brannic_InputByteValue(0x80, &value)) << "the opens and closes did not match";
 }

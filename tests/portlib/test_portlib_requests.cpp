@@ -20,7 +20,7 @@ uint32_t Mask(unsigned width) { return width == 4 ? 0xFFFFFFFFu : (1u << (8 * wi
 
 TEST_F(LibraryRequests, RecordsByteForByte)
 {
-    static BYTE out[4];
+    static BYTE s_out[4];
     struct Case {
         const char* name;
         std::function<DWORD()> call;
@@ -31,8 +31,8 @@ TEST_F(LibraryRequests, RecordsByteForByte)
     const Case cases[] = {
         {"Brannic_ReadIndexedByteArray, count 3",
          [] {
-             static const BYTE indices[3] = {0x10, 0x20, 0x30};
-             return (DWORD)Brannic_ReadIndexedByteArray(0x70, 0x71, 3, indices, out);
+             static const BYTE kIndices[3] = {0x10, 0x20, 0x30};
+             return (DWORD)Brannic_ReadIndexedByteArray(0x70, 0x71, 3, kIndices, s_out);
          },
          0x9C4021A8,
          {0x70, 0, 0, 0, 0x71, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0,
@@ -40,8 +40,8 @@ TEST_F(LibraryRequests, RecordsByteForByte)
          3},
         {"Brannic_WriteIndexedDWordArray, count 1",
          [] {
-             static const DWORD index = 0x04030201, value = 0x08070605;
-             return (DWORD)Brannic_WriteIndexedDWordArray(0x70, 0x71, 1, &index, &value);
+             static const DWORD kIndex = 0x04030201, kValue = 0x08070605;
+             return (DWORD)Brannic_WriteIndexedDWordArray(0x70, 0x71, 1, &kIndex, &kValue);
          },
          0x9C4021BC,
          {0x70, 0, 0, 0, 0x71, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0}, 0},
@@ -50,7 +50,7 @@ TEST_F(LibraryRequests, RecordsByteForByte)
         {"Brannic_SendECCommand", [] { return Brannic_SendECCommand(0x80, 0x15); },
          0x9C402320, Cat({{0x80, 0x15}, Zeros(16)}), 4},
         {"Brannic_SendSpecifiedPortECCommandWithResponse",
-         [] { return Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, 0x80, 0x15, out); },
+         [] { return Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, 0x80, 0x15, s_out); },
          0x9C40232C, Cat({{0x6C, 0, 0, 0, 0x68, 0, 0, 0, 0x80, 0x15}, Zeros(16)}), 5},
     };
     for (const Case& c : cases) {
@@ -150,19 +150,19 @@ const IndexedExport kIndexedSingles[] = {
 
 TEST_F(LibraryRequests, IndexedSinglesCarryLowBytesOfWideArgumentsAndStoreNothingOnFailure)
 {
-    const uint32_t index_port = 0x000012E4, data_port = 0xF00D12E5, index = 0xCAFE8381, value = 0x9ABCDEF7;
+    const uint32_t indexPort = 0x000012E4, dataPort = 0xF00D12E5, index = 0xCAFE8381, value = 0x9ABCDEF7;
     for (const IndexedExport& e : kIndexedSingles) {
         SCOPED_TRACE(e.name);
         ASSERT_TRUE(diag.Reset());
         uint8_t out[8];
         memset(out, 0xC5, sizeof(out));
-        EXPECT_NE(0, e.call(index_port, data_port, index, value, out));
+        EXPECT_NE(0, e.call(indexPort, dataPort, index, value, out));
         ExpectOneRequest(e.name, e.code,
-                         Cat({Le(index_port, 4), Le(data_port, 4), Zeros(4), Le(index, e.width),
+                         Cat({Le(indexPort, 4), Le(dataPort, 4), Zeros(4), Le(index, e.width),
                               e.write ? Le(value, e.width) : Bytes(), Zeros(4)}),
                          e.write ? 0 : e.width);
         uint32_t stored = 0;
-        ASSERT_TRUE(diag.Peek(PORTIO_SPACE_INDEXED, index_port, index & Mask(e.width), &stored));
+        ASSERT_TRUE(diag.Peek(PORTIO_SPACE_INDEXED, indexPort, index & Mask(e.width), &stored));
         if (!e.write) {
             EXPECT_EQ(Hex(Cat({Le(stored, e.width), Bytes(8 - e.width, 0xC5)})), Hex(out, 8))
                 << "the driver's value lands in the caller's storage, width bytes only";
@@ -204,24 +204,24 @@ TEST_F(LibraryRequests, IndexedArraysSendOneRecordOfHeaderAndElements)
     for (const IndexedArray& e : kIndexedArrays) {
         SCOPED_TRACE(e.name);
         ASSERT_TRUE(diag.Reset());
-        Bytes index_array, value_array, record = Cat({Le(0x2E, 4), Le(0x2F, 4), Zeros(4), Le(3, 4), Zeros(4)});
+        Bytes indexArray, valueArray, record = Cat({Le(0x2E, 4), Le(0x2F, 4), Zeros(4), Le(3, 4), Zeros(4)});
         for (int i = 0; i < 3; i++) {
-            index_array = Cat({index_array, Le(indices[i], e.width)});
-            value_array = Cat({value_array, Le(values[i], e.width)});
+            indexArray = Cat({indexArray, Le(indices[i], e.width)});
+            valueArray = Cat({valueArray, Le(values[i], e.width)});
             record = Cat({record, Le(indices[i], e.width), e.write ? Le(values[i], e.width) : Bytes(), Zeros(4)});
         }
         Bytes out(3 * e.width + 4, 0xC5);
-        EXPECT_NE(0, e.call(0x2E, 0x2F, 3, index_array.data(), e.write ? value_array.data() : out.data()));
+        EXPECT_NE(0, e.call(0x2E, 0x2F, 3, indexArray.data(), e.write ? valueArray.data() : out.data()));
         ExpectOneRequest(e.name, e.code, record, e.write ? 0 : 3 * e.width);
 
         if (e.write) continue;
-        Bytes expected_out;
+        Bytes expectedOut;
         for (int i = 0; i < 3; i++) {
             uint32_t stored = 0;
             ASSERT_TRUE(diag.Peek(PORTIO_SPACE_INDEXED, 0x2E, indices[i] & Mask(e.width), &stored));
-            expected_out = Cat({expected_out, Le(stored, e.width)});
+            expectedOut = Cat({expectedOut, Le(stored, e.width)});
         }
-        EXPECT_EQ(Hex(Cat({expected_out, Bytes(4, 0xC5)})), Hex(out)) << "values land in the caller's array, nothing past it";
+        EXPECT_EQ(Hex(Cat({expectedOut, Bytes(4, 0xC5)})), Hex(out)) << "values land in the caller's array, nothing past it";
     }
 }
 
@@ -229,7 +229,7 @@ TEST_F(LibraryRequests, IndexedArrayFailedRequestFreesItsBlock)
 {
     const uint32_t count = 4096;
     std::vector<uint32_t> indices(count, 1), values(count, 0);
-    auto busy_bytes = [] {
+    auto busyBytes = [] {
         PROCESS_HEAP_ENTRY entry = {};
         size_t busy = 0;
         HANDLE heap = GetProcessHeap();
@@ -240,11 +240,11 @@ TEST_F(LibraryRequests, IndexedArrayFailedRequestFreesItsBlock)
         return busy;
     };
     ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_FAIL, 0, 0xFFFFFFFF));
-    size_t before = busy_bytes();
+    size_t before = busyBytes();
     for (int round = 0; round < 50; round++)
         for (const IndexedArray& e : kIndexedArrays)
             ASSERT_EQ(0, e.call(0x2E, 0x2F, count, indices.data(), values.data())) << e.name;
-    size_t after = busy_bytes();
+    size_t after = busyBytes();
     ASSERT_TRUE(diag.ClearFault());
     // 300 blocks of 20 KB to 50 KB each would add megabytes.
     EXPECT_LT(after, before + 256 * 1024) << "busy heap bytes grew from " << before << " to " << after;
@@ -277,7 +277,7 @@ TEST_F(LibraryRequests, EcCommandsSendTheirRecordsAndReturnTheStatus)
         SCOPED_TRACE(e.name);
         ASSERT_TRUE(diag.Reset());
         // 0x80 reads EC RAM at the data byte: address 0x15.
-        const uint8_t expected = e.response ? portio_unwritten_ec_ram(0x15) : 0xEE;
+        const uint8_t expected = e.response ? PortioUnwrittenEcRam(0x15) : 0xEE;
         BYTE response = 0xEE;
         EXPECT_EQ(PORTIO_EC_STATUS_OK, e.call(0x6C, 0x68, 0xABCD1280, 0x12345615, &response));
         ExpectOneRequest(e.name, e.code,
@@ -390,7 +390,7 @@ TEST_F(LibraryRequests, DorvaneGetsReadBackWhatWasSetAndStoreNothingOnFailure)
 struct DorvaneSend {
     const char* name;
     uint32_t code;
-    bool flag_result;  // 1/0 rather than the status
+    bool flagResult;  // 1/0 rather than the status
     uint32_t reply;
     std::function<DWORD(BYTE*)> call;
     Bytes record;
@@ -429,7 +429,7 @@ TEST_F(LibraryRequests, DorvaneSendsCarryTheirRecordsAndResults)
 
         response = 0xEE;
         ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 2, 1));
-        EXPECT_EQ(e.flag_result ? 1u : 2u, e.call(&response)) << "status 2";
+        EXPECT_EQ(e.flagResult ? 1u : 2u, e.call(&response)) << "status 2";
         ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 0, 1));
         response = 0xEE;
         EXPECT_EQ(0u, e.call(&response)) << "status 0";
@@ -467,8 +467,8 @@ TEST_F(LibraryRequests, BadArgumentsAreRefusedWithoutRequest)
         EXPECT_EQ(0, e.call(0x2E, 0x2F, 1, indices, nullptr)) << e.name << " null values";
         // Records that would not fit in 32 bits are refused before the (tiny) arrays are read.
         uint64_t element = e.width * (e.write ? 2 : 1) + 4;
-        uint32_t first_too_big = uint32_t((0x100000000ull - 20 + element - 1) / element);
-        for (uint32_t count : {first_too_big, 0x80000000u, 0xFFFFFFFFu})
+        uint32_t firstTooBig = uint32_t((0x100000000ull - 20 + element - 1) / element);
+        for (uint32_t count : {firstTooBig, 0x80000000u, 0xFFFFFFFFu})
             EXPECT_EQ(0, e.call(0x2E, 0x2F, count, indices, values)) << e.name << " count " << count;
     }
     BYTE b[4];
@@ -543,7 +543,7 @@ const char kNotNtExe[] = "test_portlib_requests_win98.exe";
 
 // Runs in a copy of this program that Wine reports as Windows 98. Exit code 0 when every
 // check held; the checks print what they saw.
-int NotNtChild(bool port_instructions)
+int NotNtChild(bool portInstructions)
 {
     int failures = 0;
     auto check = [&failures](bool ok, const char* what, unsigned long seen) {
@@ -557,7 +557,7 @@ int NotNtChild(bool port_instructions)
     GetVersionExA(&version);
     check(version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS, "platform id is not 1", version.dwPlatformId);
     check(Brannic_Init() == 1, "Brannic_Init without a device", 0);
-    if (port_instructions) {
+    if (portInstructions) {
         // Wine emulates IN and OUT for 32-bit programs it runs as Windows 98: reads give all ones.
         for (const PortExport& e : kPorts) {
             DWORD out = 0;

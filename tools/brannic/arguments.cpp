@@ -121,14 +121,14 @@ int BadInput(const char* format, ...)
     vfprintf(stderr, format, args);
     fputc('\n', stderr);
     va_end(args);
-    return EXIT_BAD_INPUT;
+    return kExitBadInput;
 }
 
-int CallFailed(const char* export_name)
+int CallFailed(const char* exportName)
 {
     fprintf(stderr, "brannic: %s returned 0 (failed or refused; the library does not say why)\n",
-            export_name);
-    return EXIT_CALL_FAILED;
+            exportName);
+    return kExitCallFailed;
 }
 
 void PrintValue(DWORD value, int width)

@@ -7,9 +7,9 @@
 #include <windows.h>
 
 enum {
-    EXIT_DONE = 0,
-    EXIT_CALL_FAILED = 1,  // a library call returned 0
-    EXIT_BAD_INPUT = 2     // unknown command or option, missing word, bad or too wide value
+    kExitDone = 0,
+    kExitCallFailed = 1,  // a library call returned 0
+    kExitBadInput = 2     // unknown command or option, missing word, bad or too wide value
 };
 
 // Most values a register list or a Dorvane data block may hold.
@@ -52,10 +52,10 @@ bool CheckCount(int argc, char** argv, int min, int max);
 
 // ---- Messages and output ----
 
-// "brannic: <message>" on the error stream; returns EXIT_BAD_INPUT.
+// "brannic: <message>" on the error stream; returns kExitBadInput.
 int BadInput(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Names the library call that returned 0; returns EXIT_CALL_FAILED.
-int CallFailed(const char* export_name);
+// Names the library call that returned 0; returns kExitCallFailed.
+int CallFailed(const char* exportName);
 // The value as hex of its width in bytes, on a line of its own.
 void PrintValue(DWORD value, int width);
 // "NAME 0x........" on a line of its own, for results that are more than one value.

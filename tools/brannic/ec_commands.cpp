@@ -6,37 +6,37 @@
 #include "Brannic.h"
 #include "cli.h"
 
-static void PrintReply(DWORD status, bool with_response, BYTE response)
+static void PrintReply(DWORD status, bool withResponse, BYTE response)
 {
     PrintNamed("status", status, 4);
-    if (with_response) PrintNamed("response", response, 1);
+    if (withResponse) PrintNamed("response", response, 1);
 }
 
 static int EcCommand(int, int argc, char** argv)
 {
     char* ports[2];
-    bool with_response = TakeFlag(&argc, argv, "--response");
+    bool withResponse = TakeFlag(&argc, argv, "--response");
     int named = TakeOption(&argc, argv, "--ports", 2, ports);
-    DWORD command_port = 0, data_port = 0, command, data;
-    if (named < 0 || !CheckCount(argc, argv, 2, 2)) return EXIT_BAD_INPUT;
-    if (named && (!TakeNumber(ports[0], "CP", 0xFFFF, &command_port) ||
-                  !TakeNumber(ports[1], "DP", 0xFFFF, &data_port)))
-        return EXIT_BAD_INPUT;
+    DWORD commandPort = 0, dataPort = 0, command, data;
+    if (named < 0 || !CheckCount(argc, argv, 2, 2)) return kExitBadInput;
+    if (named && (!TakeNumber(ports[0], "CP", 0xFFFF, &commandPort) ||
+                  !TakeNumber(ports[1], "DP", 0xFFFF, &dataPort)))
+        return kExitBadInput;
     if (!TakeNumber(argv[0], "CMD", 0xFF, &command) || !TakeNumber(argv[1], "DATA", 0xFF, &data))
-        return EXIT_BAD_INPUT;
-    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+        return kExitBadInput;
+    if (!OpenLibrary()) return kExitCallFailed;
 
     BYTE response = 0;
     DWORD status;
     const char* call;
-    if (named && with_response) {
+    if (named && withResponse) {
         call = "Brannic_SendSpecifiedPortECCommandWithResponse";
-        status = Brannic_SendSpecifiedPortECCommandWithResponse(command_port, data_port, command,
+        status = Brannic_SendSpecifiedPortECCommandWithResponse(commandPort, dataPort, command,
                                                                 data, &response);
     } else if (named) {
         call = "Brannic_SendSpecifiedPortECCommand";
-        status = Brannic_SendSpecifiedPortECCommand(command_port, data_port, command, data);
-    } else if (with_response) {
+        status = Brannic_SendSpecifiedPortECCommand(commandPort, dataPort, command, data);
+    } else if (withResponse) {
         call = "Brannic_SendECCommandWithResponse";
         status = Brannic_SendECCommandWithResponse(command, data, &response);
     } else {
@@ -44,13 +44,13 @@ static int EcCommand(int, int argc, char** argv)
         status = Brannic_SendECCommand(command, data);
     }
     if (!status) return CallFailed(call);
-    PrintReply(status, with_response, response);
-    return EXIT_DONE;
+    PrintReply(status, withResponse, response);
+    return kExitDone;
 }
 
 // ---- Dorvane index method: configuration ----
 
-enum { PORT_TYPE, IO_ADDRESS, PORT_DEVICE, EC_ADDRESS };
+enum { kPortType, kIoAddress, kPortDevice, kEcAddress };
 
 struct DorvaneSetting {
     const char* name;
@@ -70,22 +70,22 @@ static int FindSetting(const char* name)
 
 static int DorvaneGet(int, int argc, char** argv)
 {
-    if (!CheckCount(argc, argv, 1, 1)) return EXIT_BAD_INPUT;
+    if (!CheckCount(argc, argv, 1, 1)) return kExitBadInput;
     int setting = FindSetting(argv[0]);
     if (setting < 0) return BadInput("unknown setting \"%s\"", argv[0]);
-    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+    if (!OpenLibrary()) return kExitCallFailed;
 
     BYTE bytes[4] = {0, 0, 0, 0};
     WORD words[4] = {0, 0, 0, 0};
     BOOL ok;
     const char* call;
-    if (setting == PORT_TYPE) {
+    if (setting == kPortType) {
         call = "Brannic_GetDorvaneIndexMethodEcPortType";
         ok = Brannic_GetDorvaneIndexMethodEcPortType(&bytes[0]);
-    } else if (setting == PORT_DEVICE) {
+    } else if (setting == kPortDevice) {
         call = "Brannic_GetDorvaneIndexMethodEcPortDevice";
         ok = Brannic_GetDorvaneIndexMethodEcPortDevice(&bytes[0], &bytes[1], &bytes[2], &bytes[3]);
-    } else if (setting == IO_ADDRESS) {
+    } else if (setting == kIoAddress) {
         call = "Brannic_GetDorvaneIndexMethodIoAddress";
         ok = Brannic_GetDorvaneIndexMethodIoAddress(&words[0], &words[1], &words[2], &words[3]);
     } else {
@@ -95,30 +95,30 @@ static int DorvaneGet(int, int argc, char** argv)
     if (!ok) return CallFailed(call);
     for (int i = 0; i < kSettings[setting].values; i++)
         PrintValue(kSettings[setting].width == 1 ? bytes[i] : words[i], kSettings[setting].width);
-    return EXIT_DONE;
+    return kExitDone;
 }
 
 static int DorvaneSet(int, int argc, char** argv)
 {
-    if (!CheckCount(argc, argv, 1, 5)) return EXIT_BAD_INPUT;
+    if (!CheckCount(argc, argv, 1, 5)) return kExitBadInput;
     int setting = FindSetting(argv[0]);
     if (setting < 0) return BadInput("unknown setting \"%s\"", argv[0]);
     const DorvaneSetting& s = kSettings[setting];
     DWORD v[4] = {0, 0, 0, 0};
-    if (!CheckCount(argc, argv, 1 + s.values, 1 + s.values)) return EXIT_BAD_INPUT;
+    if (!CheckCount(argc, argv, 1 + s.values, 1 + s.values)) return kExitBadInput;
     for (int i = 0; i < s.values; i++)
-        if (!TakeNumber(argv[1 + i], "VALUE", MaxOfWidth(s.width), &v[i])) return EXIT_BAD_INPUT;
-    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+        if (!TakeNumber(argv[1 + i], "VALUE", MaxOfWidth(s.width), &v[i])) return kExitBadInput;
+    if (!OpenLibrary()) return kExitCallFailed;
 
-    if (setting == PORT_TYPE && !Brannic_SetDorvaneIndexMethodEcPortType(v[0]))
+    if (setting == kPortType && !Brannic_SetDorvaneIndexMethodEcPortType(v[0]))
         return CallFailed("Brannic_SetDorvaneIndexMethodEcPortType");
-    if (setting == IO_ADDRESS && !Brannic_SetDorvaneIndexMethodIoAddress(v[0], v[1], v[2], v[3]))
+    if (setting == kIoAddress && !Brannic_SetDorvaneIndexMethodIoAddress(v[0], v[1], v[2], v[3]))
         return CallFailed("Brannic_SetDorvaneIndexMethodIoAddress");
-    if (setting == PORT_DEVICE && !Brannic_SetDorvaneIndexMethodEcPortDevice(v[0], v[1], v[2], v[3]))
+    if (setting == kPortDevice && !Brannic_SetDorvaneIndexMethodEcPortDevice(v[0], v[1], v[2], v[3]))
         return CallFailed("Brannic_SetDorvaneIndexMethodEcPortDevice");
-    if (setting == EC_ADDRESS && !Brannic_SetDorvaneIndexMethodEcAddress(v[0], v[1], v[2], v[3]))
+    if (setting == kEcAddress && !Brannic_SetDorvaneIndexMethodEcAddress(v[0], v[1], v[2], v[3]))
         return CallFailed("Brannic_SetDorvaneIndexMethodEcAddress");
-    return EXIT_DONE;
+    return kExitDone;
 }
 
 // ---- Dorvane index method: sends, under the cross-process EC lock ----
@@ -126,46 +126,46 @@ static int DorvaneSet(int, int argc, char** argv)
 // No data: the command alone; one byte: command and data; more, or --block: a data block.
 static int DorvaneSend(int, int argc, char** argv)
 {
-    static BYTE data[MAX_LIST];
-    bool with_response = TakeFlag(&argc, argv, "--response");
+    static BYTE s_data[MAX_LIST];
+    bool withResponse = TakeFlag(&argc, argv, "--response");
     bool block = TakeFlag(&argc, argv, "--block");
     DWORD command, value;
     if (!CheckCount(argc, argv, 1, 1 + MAX_LIST) || !TakeNumber(argv[0], "CMD", 0xFF, &command))
-        return EXIT_BAD_INPUT;
+        return kExitBadInput;
     DWORD count = argc - 1;
     if (block && count == 0) return BadInput("--block needs at least one DATA byte");
     for (DWORD i = 0; i < count; i++) {
-        if (!TakeNumber(argv[1 + i], "DATA", 0xFF, &value)) return EXIT_BAD_INPUT;
-        data[i] = (BYTE)value;
+        if (!TakeNumber(argv[1 + i], "DATA", 0xFF, &value)) return kExitBadInput;
+        s_data[i] = (BYTE)value;
     }
-    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+    if (!OpenLibrary()) return kExitCallFailed;
 
     BYTE response = 0;
     DWORD status;
     const char* call;
     if (count == 0) {
-        call = with_response ? "Brannic_SendDorvaneIndexMethodEcCommandWithResponse"
+        call = withResponse ? "Brannic_SendDorvaneIndexMethodEcCommandWithResponse"
                              : "Brannic_SendDorvaneIndexMethodEcCommand";
-        status = with_response ? Brannic_SendDorvaneIndexMethodEcCommandWithResponse(command, &response)
+        status = withResponse ? Brannic_SendDorvaneIndexMethodEcCommandWithResponse(command, &response)
                                : Brannic_SendDorvaneIndexMethodEcCommand(command);
     } else if (count == 1 && !block) {
-        call = with_response ? "Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse"
+        call = withResponse ? "Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse"
                              : "Brannic_SendDorvaneIndexMethodEcCommandData";
-        status = with_response
-                     ? Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(command, data[0], &response)
-                     : Brannic_SendDorvaneIndexMethodEcCommandData(command, data[0]);
+        status = withResponse
+                     ? Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(command, s_data[0], &response)
+                     : Brannic_SendDorvaneIndexMethodEcCommandData(command, s_data[0]);
     } else {
-        call = with_response ? "Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse"
+        call = withResponse ? "Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse"
                              : "Brannic_SendDorvaneIndexMethodEcCommandDataArray";
-        status = with_response
-                     ? Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(command, count, data,
+        status = withResponse
+                     ? Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(command, count, s_data,
                                                                                     &response)
-                     : Brannic_SendDorvaneIndexMethodEcCommandDataArray(command, count, data);
+                     : Brannic_SendDorvaneIndexMethodEcCommandDataArray(command, count, s_data);
     }
     if (!status) return CallFailed(call);
     // Without a response the sends return 1, not the driver's status: nothing to show.
-    if (with_response) PrintReply(status, true, response);
-    return EXIT_DONE;
+    if (withResponse) PrintReply(status, true, response);
+    return kExitDone;
 }
 
 const Command kEcCommands[] = {

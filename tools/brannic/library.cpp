@@ -18,7 +18,7 @@ bool OpenLibrary()
     if (g_library.wait) {
         ok = Brannic_Init();
     } else {
-        ok = Brannic_InitExA(g_library.install, g_library.auto_start, g_library.driver_dir);
+        ok = Brannic_InitExA(g_library.install, g_library.autoStart, g_library.driverDir);
     }
     if (!ok) {
         CallFailed(g_library.wait ? "Brannic_Init" : "Brannic_InitExA");
@@ -46,9 +46,9 @@ bool FolderIsAsTyped(const char* folder)
     if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return true;
     // Bound at run time: the wide line is not there to be had on Windows 95.
     typedef LPWSTR(WINAPI * GetWideLineFn)(void);
-    GetWideLineFn get_wide_line = reinterpret_cast<GetWideLineFn>(reinterpret_cast<void (*)(void)>(
+    GetWideLineFn getWideLine = reinterpret_cast<GetWideLineFn>(reinterpret_cast<void (*)(void)>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCommandLineW")));
-    const wchar_t* wide = get_wide_line ? get_wide_line() : nullptr;
+    const wchar_t* wide = getWideLine ? getWideLine() : nullptr;
     const char* narrow = GetCommandLineA();
     bool same = false;
     if (wide && narrow) {
@@ -72,7 +72,7 @@ void SuggestStatus()
 void CloseLibrary()
 {
     if (!g_open) return;
-    if (g_library.remove_service) Brannic_DeInitEx(TRUE);
+    if (g_library.removeService) Brannic_DeInitEx(TRUE);
     else if (g_library.wait) Brannic_DeInit();
     else Brannic_DeInitEx(FALSE);
     g_open = false;
@@ -80,32 +80,32 @@ void CloseLibrary()
 
 static int OpenCommand(int, int argc, char** argv)
 {
-    if (!CheckCount(argc, argv, 0, 0)) return EXIT_BAD_INPUT;
-    return OpenLibrary() ? EXIT_DONE : EXIT_CALL_FAILED;
+    if (!CheckCount(argc, argv, 0, 0)) return kExitBadInput;
+    return OpenLibrary() ? kExitDone : kExitCallFailed;
 }
 
 static int AddServiceCommand(int, int argc, char** argv)
 {
-    bool auto_start = TakeFlag(&argc, argv, "--auto");
-    if (!CheckCount(argc, argv, 0, 1)) return EXIT_BAD_INPUT;
-    if (argc && !FolderIsAsTyped(argv[0])) return EXIT_BAD_INPUT;
-    if (!Brannic_AddServiceA(auto_start, argc ? argv[0] : nullptr)) {
+    bool autoStart = TakeFlag(&argc, argv, "--auto");
+    if (!CheckCount(argc, argv, 0, 1)) return kExitBadInput;
+    if (argc && !FolderIsAsTyped(argv[0])) return kExitBadInput;
+    if (!Brannic_AddServiceA(autoStart, argc ? argv[0] : nullptr)) {
         CallFailed("Brannic_AddServiceA");
         SuggestStatus();
-        return EXIT_CALL_FAILED;
+        return kExitCallFailed;
     }
-    return EXIT_DONE;
+    return kExitDone;
 }
 
 static int RemoveServiceCommand(int, int argc, char** argv)
 {
-    if (!CheckCount(argc, argv, 0, 0)) return EXIT_BAD_INPUT;
+    if (!CheckCount(argc, argv, 0, 0)) return kExitBadInput;
     if (!Brannic_RemoveService()) {
         CallFailed("Brannic_RemoveService");
         SuggestStatus();
-        return EXIT_CALL_FAILED;
+        return kExitCallFailed;
     }
-    return EXIT_DONE;
+    return kExitDone;
 }
 
 const Command kServiceCommands[] = {

@@ -7,9 +7,9 @@
 struct LibraryOptions {
     bool wait;             // Brannic_Init (waits for the device) instead of Brannic_InitExA
     BOOL install;          // Brannic_InitExA registers the service when the device is missing
-    BOOL auto_start;       // ... with automatic start
-    const char* driver_dir;  // ... for Tamsk.sys in this folder (null: the library's folder)
-    bool remove_service;   // close with Brannic_DeInitEx(TRUE)
+    BOOL autoStart;       // ... with automatic start
+    const char* driverDir;  // ... for Tamsk.sys in this folder (null: the library's folder)
+    bool removeService;   // close with Brannic_DeInitEx(TRUE)
 };
 
 extern LibraryOptions g_library;

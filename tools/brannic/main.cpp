@@ -63,7 +63,7 @@ static void PrintHelp()
 // Takes the options before the command; returns the index of the command, or -1 (said).
 static int TakeGlobalOptions(int argc, char** argv)
 {
-    bool given_auto = false;
+    bool givenAuto = false;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
         const char* option = argv[i];
@@ -72,11 +72,11 @@ static int TakeGlobalOptions(int argc, char** argv)
         } else if (strcmp(option, "--install") == 0) {
             g_library.install = TRUE;
         } else if (strcmp(option, "--auto") == 0) {
-            given_auto = true;
+            givenAuto = true;
         } else if (strcmp(option, "--remove") == 0) {
-            g_library.remove_service = true;
+            g_library.removeService = true;
         } else if (strcmp(option, "--dir") == 0 && i + 1 < argc) {
-            g_library.driver_dir = argv[++i];
+            g_library.driverDir = argv[++i];
         } else if (strcmp(option, "--dir") == 0) {
             BadInput("--dir needs a folder after it");
             return -1;
@@ -85,16 +85,16 @@ static int TakeGlobalOptions(int argc, char** argv)
             return -1;
         }
     }
-    if ((given_auto || g_library.driver_dir) && !g_library.install) {
+    if ((givenAuto || g_library.driverDir) && !g_library.install) {
         BadInput("--auto and --dir go with --install");
         return -1;
     }
-    if (g_library.driver_dir && !FolderIsAsTyped(g_library.driver_dir)) return -1;
+    if (g_library.driverDir && !FolderIsAsTyped(g_library.driverDir)) return -1;
     if (g_library.wait && g_library.install) {
         BadInput("--wait and --install are two ways to open; give one");
         return -1;
     }
-    g_library.auto_start = given_auto;
+    g_library.autoStart = givenAuto;
     return i;
 }
 
@@ -102,30 +102,30 @@ int main(int argc, char** argv)
 {
     if (argc < 2) {
         BadInput("no command (brannic --help lists them)");
-        return EXIT_BAD_INPUT;
+        return kExitBadInput;
     }
     if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "help") == 0) {
         PrintHelp();
-        return EXIT_DONE;
+        return kExitDone;
     }
     if (strcmp(argv[1], "--version") == 0) {
         printf("%s\n", BRANNIC_VERSION_STRING);
-        return EXIT_DONE;
+        return kExitDone;
     }
     int at = TakeGlobalOptions(argc, argv);
-    if (at < 0) return EXIT_BAD_INPUT;
+    if (at < 0) return kExitBadInput;
     if (at == argc) {
         BadInput("no command after the options (brannic --help lists them)");
-        return EXIT_BAD_INPUT;
+        return kExitBadInput;
     }
     const Command* command = FindCommand(argv[at]);
     if (!command) {
         BadInput("unknown command \"%s\" (brannic --help lists them)", argv[at]);
-        return EXIT_BAD_INPUT;
+        return kExitBadInput;
     }
     int status = command->run(command->param, argc - at - 1, argv + at + 1);
     CloseLibrary();
-    if (status == EXIT_BAD_INPUT)
+    if (status == kExitBadInput)
         fprintf(stderr, "usage: brannic %s%s%s\n", command->name, *command->arguments ? " " : "",
                 command->arguments);
     fflush(stdout);

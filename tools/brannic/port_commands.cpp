@@ -9,8 +9,8 @@ static int ReadPort(int width, int argc, char** argv)
 {
     DWORD port;
     if (!CheckCount(argc, argv, 1, 1) || !TakeNumber(argv[0], "PORT", MAX_PORT, &port))
-        return EXIT_BAD_INPUT;
-    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+        return kExitBadInput;
+    if (!OpenLibrary()) return kExitCallFailed;
     DWORD value = 0;
     if (width == 1) {
         BYTE byte;
@@ -24,7 +24,7 @@ static int ReadPort(int width, int argc, char** argv)
         return CallFailed("Brannic_InputDWordValue");
     }
     PrintValue(value, width);
-    return EXIT_DONE;
+    return kExitDone;
 }
 
 static int WritePort(int width, int argc, char** argv)
@@ -32,111 +32,111 @@ static int WritePort(int width, int argc, char** argv)
     DWORD port, value;
     if (!CheckCount(argc, argv, 2, 2) || !TakeNumber(argv[0], "PORT", MAX_PORT, &port) ||
         !TakeNumber(argv[1], "VALUE", MaxOfWidth(width), &value))
-        return EXIT_BAD_INPUT;
-    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+        return kExitBadInput;
+    if (!OpenLibrary()) return kExitCallFailed;
     if (width == 1 && !Brannic_OutputByteValue(port, value, nullptr))
         return CallFailed("Brannic_OutputByteValue");
     if (width == 2 && !Brannic_OutputWordValue(port, value, nullptr))
         return CallFailed("Brannic_OutputWordValue");
     if (width == 4 && !Brannic_OutputDWordValue(port, value, nullptr))
         return CallFailed("Brannic_OutputDWordValue");
-    return EXIT_DONE;
+    return kExitDone;
 }
 
-static bool TakePortPair(char** argv, DWORD* index_port, DWORD* data_port)
+static bool TakePortPair(char** argv, DWORD* indexPort, DWORD* dataPort)
 {
-    return TakeNumber(argv[0], "INDEXPORT", MAX_PORT, index_port) &&
-           TakeNumber(argv[1], "DATAPORT", MAX_PORT, data_port);
+    return TakeNumber(argv[0], "INDEXPORT", MAX_PORT, indexPort) &&
+           TakeNumber(argv[1], "DATAPORT", MAX_PORT, dataPort);
 }
 
 // Registers of one width in the element type the list exports take.
-static BOOL ReadRegisters(int width, DWORD index_port, DWORD data_port, DWORD count,
+static BOOL ReadRegisters(int width, DWORD indexPort, DWORD dataPort, DWORD count,
                           const DWORD* indices, DWORD* values, const char** call)
 {
-    static BYTE bytes[2][MAX_LIST];
-    static WORD words[2][MAX_LIST];
+    static BYTE s_bytes[2][MAX_LIST];
+    static WORD s_words[2][MAX_LIST];
     BOOL ok;
     if (width == 4) {
         *call = count == 1 ? "Brannic_ReadIndexedDWord" : "Brannic_ReadIndexedDWordArray";
-        return count == 1 ? Brannic_ReadIndexedDWord(index_port, data_port, indices[0], values)
-                          : Brannic_ReadIndexedDWordArray(index_port, data_port, count, indices, values);
+        return count == 1 ? Brannic_ReadIndexedDWord(indexPort, dataPort, indices[0], values)
+                          : Brannic_ReadIndexedDWordArray(indexPort, dataPort, count, indices, values);
     }
     if (width == 2) {
-        for (DWORD i = 0; i < count; i++) words[0][i] = (WORD)indices[i];
+        for (DWORD i = 0; i < count; i++) s_words[0][i] = (WORD)indices[i];
         *call = count == 1 ? "Brannic_ReadIndexedWord" : "Brannic_ReadIndexedWordArray";
-        ok = count == 1 ? Brannic_ReadIndexedWord(index_port, data_port, indices[0], words[1])
-                        : Brannic_ReadIndexedWordArray(index_port, data_port, count, words[0], words[1]);
-        for (DWORD i = 0; i < count; i++) values[i] = words[1][i];
+        ok = count == 1 ? Brannic_ReadIndexedWord(indexPort, dataPort, indices[0], s_words[1])
+                        : Brannic_ReadIndexedWordArray(indexPort, dataPort, count, s_words[0], s_words[1]);
+        for (DWORD i = 0; i < count; i++) values[i] = s_words[1][i];
         return ok;
     }
-    for (DWORD i = 0; i < count; i++) bytes[0][i] = (BYTE)indices[i];
+    for (DWORD i = 0; i < count; i++) s_bytes[0][i] = (BYTE)indices[i];
     *call = count == 1 ? "Brannic_ReadIndexedByte" : "Brannic_ReadIndexedByteArray";
-    ok = count == 1 ? Brannic_ReadIndexedByte(index_port, data_port, indices[0], bytes[1])
-                    : Brannic_ReadIndexedByteArray(index_port, data_port, count, bytes[0], bytes[1]);
-    for (DWORD i = 0; i < count; i++) values[i] = bytes[1][i];
+    ok = count == 1 ? Brannic_ReadIndexedByte(indexPort, dataPort, indices[0], s_bytes[1])
+                    : Brannic_ReadIndexedByteArray(indexPort, dataPort, count, s_bytes[0], s_bytes[1]);
+    for (DWORD i = 0; i < count; i++) values[i] = s_bytes[1][i];
     return ok;
 }
 
-static BOOL WriteRegisters(int width, DWORD index_port, DWORD data_port, DWORD count,
+static BOOL WriteRegisters(int width, DWORD indexPort, DWORD dataPort, DWORD count,
                            const DWORD* indices, const DWORD* values, const char** call)
 {
-    static BYTE bytes[2][MAX_LIST];
-    static WORD words[2][MAX_LIST];
+    static BYTE s_bytes[2][MAX_LIST];
+    static WORD s_words[2][MAX_LIST];
     if (width == 4) {
         *call = count == 1 ? "Brannic_WriteIndexedDWord" : "Brannic_WriteIndexedDWordArray";
-        return count == 1 ? Brannic_WriteIndexedDWord(index_port, data_port, indices[0], values[0])
-                          : Brannic_WriteIndexedDWordArray(index_port, data_port, count, indices, values);
+        return count == 1 ? Brannic_WriteIndexedDWord(indexPort, dataPort, indices[0], values[0])
+                          : Brannic_WriteIndexedDWordArray(indexPort, dataPort, count, indices, values);
     }
     if (width == 2) {
         for (DWORD i = 0; i < count; i++) {
-            words[0][i] = (WORD)indices[i];
-            words[1][i] = (WORD)values[i];
+            s_words[0][i] = (WORD)indices[i];
+            s_words[1][i] = (WORD)values[i];
         }
         *call = count == 1 ? "Brannic_WriteIndexedWord" : "Brannic_WriteIndexedWordArray";
-        return count == 1 ? Brannic_WriteIndexedWord(index_port, data_port, indices[0], values[0])
-                          : Brannic_WriteIndexedWordArray(index_port, data_port, count, words[0], words[1]);
+        return count == 1 ? Brannic_WriteIndexedWord(indexPort, dataPort, indices[0], values[0])
+                          : Brannic_WriteIndexedWordArray(indexPort, dataPort, count, s_words[0], s_words[1]);
     }
     for (DWORD i = 0; i < count; i++) {
-        bytes[0][i] = (BYTE)indices[i];
-        bytes[1][i] = (BYTE)values[i];
+        s_bytes[0][i] = (BYTE)indices[i];
+        s_bytes[1][i] = (BYTE)values[i];
     }
     *call = count == 1 ? "Brannic_WriteIndexedByte" : "Brannic_WriteIndexedByteArray";
-    return count == 1 ? Brannic_WriteIndexedByte(index_port, data_port, indices[0], values[0])
-                      : Brannic_WriteIndexedByteArray(index_port, data_port, count, bytes[0], bytes[1]);
+    return count == 1 ? Brannic_WriteIndexedByte(indexPort, dataPort, indices[0], values[0])
+                      : Brannic_WriteIndexedByteArray(indexPort, dataPort, count, s_bytes[0], s_bytes[1]);
 }
 
 static int ReadRegisterCommand(int width, int argc, char** argv)
 {
-    static DWORD indices[MAX_LIST], values[MAX_LIST];
-    DWORD index_port, data_port;
-    if (!CheckCount(argc, argv, 3, 2 + MAX_LIST) || !TakePortPair(argv, &index_port, &data_port))
-        return EXIT_BAD_INPUT;
+    static DWORD s_indices[MAX_LIST], s_values[MAX_LIST];
+    DWORD indexPort, dataPort;
+    if (!CheckCount(argc, argv, 3, 2 + MAX_LIST) || !TakePortPair(argv, &indexPort, &dataPort))
+        return kExitBadInput;
     DWORD count = argc - 2;
     for (DWORD i = 0; i < count; i++)
-        if (!TakeNumber(argv[2 + i], "INDEX", MaxOfWidth(width), &indices[i])) return EXIT_BAD_INPUT;
-    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+        if (!TakeNumber(argv[2 + i], "INDEX", MaxOfWidth(width), &s_indices[i])) return kExitBadInput;
+    if (!OpenLibrary()) return kExitCallFailed;
     const char* call;
-    if (!ReadRegisters(width, index_port, data_port, count, indices, values, &call))
+    if (!ReadRegisters(width, indexPort, dataPort, count, s_indices, s_values, &call))
         return CallFailed(call);
-    for (DWORD i = 0; i < count; i++) PrintValue(values[i], width);
-    return EXIT_DONE;
+    for (DWORD i = 0; i < count; i++) PrintValue(s_values[i], width);
+    return kExitDone;
 }
 
 static int WriteRegisterCommand(int width, int argc, char** argv)
 {
-    static DWORD indices[MAX_LIST], values[MAX_LIST];
-    DWORD index_port, data_port;
-    if (!CheckCount(argc, argv, 3, 2 + MAX_LIST) || !TakePortPair(argv, &index_port, &data_port))
-        return EXIT_BAD_INPUT;
+    static DWORD s_indices[MAX_LIST], s_values[MAX_LIST];
+    DWORD indexPort, dataPort;
+    if (!CheckCount(argc, argv, 3, 2 + MAX_LIST) || !TakePortPair(argv, &indexPort, &dataPort))
+        return kExitBadInput;
     DWORD count = argc - 2;
     for (DWORD i = 0; i < count; i++)
-        if (!TakePair(argv[2 + i], "INDEX=VALUE", MaxOfWidth(width), &indices[i], &values[i]))
-            return EXIT_BAD_INPUT;
-    if (!OpenLibrary()) return EXIT_CALL_FAILED;
+        if (!TakePair(argv[2 + i], "INDEX=VALUE", MaxOfWidth(width), &s_indices[i], &s_values[i]))
+            return kExitBadInput;
+    if (!OpenLibrary()) return kExitCallFailed;
     const char* call;
-    if (!WriteRegisters(width, index_port, data_port, count, indices, values, &call))
+    if (!WriteRegisters(width, indexPort, dataPort, count, s_indices, s_values, &call))
         return CallFailed(call);
-    return EXIT_DONE;
+    return kExitDone;
 }
 
 const Command kPortCommands[] = {

@@ -47,15 +47,15 @@ static bool BindServiceFunctions()
 // The platform's text for an error code, on one line.
 static const char* ErrorText(DWORD error)
 {
-    static char text[256];
+    static char s_text[256];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, text, sizeof(text), nullptr);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                          text[length - 1] == ' ' || text[length - 1] == '.'))
+                                  nullptr, error, 0, s_text, sizeof(s_text), nullptr);
+    while (length > 0 && (s_text[length - 1] == '\r' || s_text[length - 1] == '\n' ||
+                          s_text[length - 1] == ' ' || s_text[length - 1] == '.'))
         length--;
     if (length == 0) return "";
-    text[length] = '\0';
-    return text;
+    s_text[length] = '\0';
+    return s_text;
 }
 
 static void Line(const char* what, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -106,10 +106,10 @@ static bool Join(char* out, size_t size, const char* first, const char* second)
 // The file an image path names: "\??\" is the kernel's prefix for a plain path;
 // "\SystemRoot\" and a path without a drive are taken from the Windows folder, as the
 // kernel's loader takes them. False when it does not fit.
-static bool DriverFileOf(const char* image_path, char* file, size_t size)
+static bool DriverFileOf(const char* imagePath, char* file, size_t size)
 {
     char windows[MAX_PATH];
-    const char* rest = image_path;
+    const char* rest = imagePath;
     if (strncmp(rest, "\\??\\", 4) == 0) {
         rest += 4;
     } else if (_strnicmp(rest, "\\SystemRoot\\", 12) == 0 ||
@@ -147,9 +147,9 @@ static void ReadServiceKey(char* image, DWORD size, DWORD* start)
 
 // What the checks found, in the order the advice looks at it.
 struct Findings {
-    bool registered = false, deleting = false, disabled = false, file_missing = false;
-    bool running = false, device_opens = false, rights = false;
-    DWORD device_error = 0;
+    bool registered = false, deleting = false, disabled = false, fileMissing = false;
+    bool running = false, deviceOpens = false, rights = false;
+    DWORD deviceError = 0;
 };
 
 // The registration, its file, whether it is going, and its state, a line each.
@@ -168,10 +168,10 @@ static void CheckService(SC_HANDLE manager, Findings* found)
     found->registered = true;
     Line("service " PORTIO_SERVICE_NAME, "registered");
 
-    static BYTE buffer[8192];
-    QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
+    static BYTE s_buffer[8192];
+    QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(s_buffer);
     DWORD needed = 0;
-    if (scm.QueryServiceConfigA(service, config, sizeof(buffer), &needed)) {
+    if (scm.QueryServiceConfigA(service, config, sizeof(s_buffer), &needed)) {
         // The image path and start type as the library last wrote them, which the next start
         // reads; the service manager's own copy where the key cannot be read.
         char image[MAX_PATH] = "", file[MAX_PATH] = "";
@@ -185,9 +185,9 @@ static void CheckService(SC_HANDLE manager, Findings* found)
         found->disabled = start == SERVICE_DISABLED;
         DWORD attributes = INVALID_FILE_ATTRIBUTES;
         if (DriverFileOf(image, file, sizeof(file))) attributes = GetFileAttributesA(file);
-        found->file_missing =
+        found->fileMissing =
             attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        Line("driver file", "%s %s", found->file_missing ? "missing:" : "found:", file);
+        Line("driver file", "%s %s", found->fileMissing ? "missing:" : "found:", file);
     } else {
         Line("service configuration", "cannot be read: %s", ErrorText(GetLastError()));
     }
@@ -222,12 +222,12 @@ static void CheckDevice(Findings* found)
 {
     HANDLE device = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
-        found->device_error = GetLastError();
-        Line("device " PORTIO_DEVICE_PATH, "does not open: %s", ErrorText(found->device_error));
+        found->deviceError = GetLastError();
+        Line("device " PORTIO_DEVICE_PATH, "does not open: %s", ErrorText(found->deviceError));
         return;
     }
     CloseHandle(device);
-    found->device_opens = true;
+    found->deviceOpens = true;
     Line("device " PORTIO_DEVICE_PATH, "opens");
 }
 
@@ -256,18 +256,18 @@ static void CheckEcLock()
 // The folder of Brannic.dll, when Tamsk.sys lies in it; else "DIR".
 static const char* DriverFolderHint()
 {
-    static char folder[MAX_PATH];
-    DWORD length = GetModuleFileNameA(GetModuleHandleA("Brannic.dll"), folder, sizeof(folder));
-    if (length == 0 || length >= sizeof(folder)) return "DIR";
-    char* slash = strrchr(folder, '\\');
-    if (!slash || (size_t)(slash + 1 - folder) + sizeof(PORTIO_DRIVER_FILE) > sizeof(folder))
+    static char s_folder[MAX_PATH];
+    DWORD length = GetModuleFileNameA(GetModuleHandleA("Brannic.dll"), s_folder, sizeof(s_folder));
+    if (length == 0 || length >= sizeof(s_folder)) return "DIR";
+    char* slash = strrchr(s_folder, '\\');
+    if (!slash || (size_t)(slash + 1 - s_folder) + sizeof(PORTIO_DRIVER_FILE) > sizeof(s_folder))
         return "DIR";
     strcpy(slash + 1, PORTIO_DRIVER_FILE);
-    DWORD attributes = GetFileAttributesA(folder);
+    DWORD attributes = GetFileAttributesA(s_folder);
     *slash = '\0';
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return "DIR";
-    return folder;
+    return s_folder;
 }
 
 static void Advise(const Findings& found)
@@ -281,32 +281,32 @@ static void Advise(const Findings& found)
         printf("advice: the service is being deleted; close the programs that use the library "
                "(or restart Windows), then %sregister it again with: "
                "brannic --install --dir \"%s\" open\n", admin, dir);
-    else if (found.disabled || found.file_missing)
+    else if (found.disabled || found.fileMissing)
         printf("advice: the service %s; register it again %sfrom the folder of Tamsk.sys with: "
                "brannic --install --dir \"%s\" open\n",
                found.disabled ? "is disabled" : "names a driver file that is not there", admin, dir);
     else if (!found.running)
         printf("advice: start the driver %swith: brannic open\n", admin);
-    else if (!found.device_opens)
+    else if (!found.deviceOpens)
         printf("advice: the driver runs but its device does not open (%s); restart Windows\n",
-               ErrorText(found.device_error));
+               ErrorText(found.deviceError));
 }
 
 int StatusCommand(int, int argc, char** argv)
 {
-    if (!CheckCount(argc, argv, 0, 0)) return EXIT_BAD_INPUT;
+    if (!CheckCount(argc, argv, 0, 0)) return kExitBadInput;
 
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     if (!GetVersionExA(&version)) {
         Line("platform", "unknown: %s", ErrorText(GetLastError()));
-        return EXIT_CALL_FAILED;
+        return kExitCallFailed;
     }
     if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
         Line("platform", "Windows %lu.%lu, not of the NT family: the port commands use the "
              "processor's port instructions and need no driver; the register, EC and Dorvane "
              "commands are refused here", version.dwMajorVersion, version.dwMinorVersion);
-        return EXIT_DONE;
+        return kExitDone;
     }
     Line("platform", "Windows NT family %lu.%lu (build %lu): every request goes through the "
          "driver", version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber & 0xFFFF);
@@ -332,5 +332,5 @@ int StatusCommand(int, int argc, char** argv)
     if (manager) scm.CloseServiceHandle(manager);
 
     Advise(found);
-    return found.device_opens ? EXIT_DONE : EXIT_CALL_FAILED;
+    return found.deviceOpens ? kExitDone : kExitCallFailed;
 }
