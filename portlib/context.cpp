@@ -1,53 +1,52 @@
-/*
- * The library context: attach, the reference-counted opens and closes of the driver device,
- * and the registration, start and removal of the driver service.
- */
+// The library context: attach, the reference-counted opens and closes of the driver device,
+// and the registration, start and removal of the driver service.
 #include <windows.h>
 #include <stdint.h>
 #include "Brannic.h"
 #include "context.h"
 #include "driver_requests.h"
+#include "run_time_binding.h"
 
-#define PATH_BUFFER_SIZE 256
 #define SERVICE_KEY_PATH "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME
 #define IMAGE_PATH_PREFIX "\\??\\"
-#define DEVICE_OPEN_ATTEMPTS 20
-#define DEVICE_RETRY_PAUSE_MS 1000
 
-static_assert(sizeof(SERVICE_KEY_PATH) <= PATH_BUFFER_SIZE, "service key path fits its buffer");
+const DWORD kPathBufferSize = 256;
+const int kDeviceOpenAttempts = 20;
+const DWORD kDeviceRetryPauseMs = 1000;
 
-/*
- * The service control manager's functions are bound at run time: QueryServiceStatusEx first
- * shipped with Windows 2000, and one missing load-time import keeps the whole library from
- * loading on Windows 95, 98, ME and NT 4.0, where the port path is needed. One list names the
- * slots and their types; a slot left empty makes its call yield 0.
- */
-#define SCM_FUNCTIONS(X) \
-    X(OpenSCManagerA) X(OpenServiceA) X(CreateServiceA) X(QueryServiceStatusEx) \
-    X(StartServiceA) X(DeleteService) X(CloseServiceHandle)
+static_assert(sizeof(SERVICE_KEY_PATH) <= kPathBufferSize, "service key path fits its buffer");
 
-#define SCM_SLOT(name) decltype(&::name) name;
-static struct { SCM_FUNCTIONS(SCM_SLOT) } s_scm;
-static BOOL s_scmBound;
+// The service control manager's functions are bound at run time: QueryServiceStatusEx first
+// shipped with Windows 2000, and one missing load-time import keeps the whole library from
+// loading on Windows 95, 98, ME and NT 4.0, where the port path is needed.
+#define SCM_FUNCTIONS(X)                                                                           \
+    X(OpenSCManagerA, BINDING_DECLARED(OpenSCManagerA))                                            \
+    X(OpenServiceA, BINDING_DECLARED(OpenServiceA))                                                \
+    X(CreateServiceA, BINDING_DECLARED(CreateServiceA))                                            \
+    X(QueryServiceStatusEx, BINDING_DECLARED(QueryServiceStatusEx))                                \
+    X(StartServiceA, BINDING_DECLARED(StartServiceA))                                              \
+    X(DeleteService, BINDING_DECLARED(DeleteService))                                              \
+    X(CloseServiceHandle, BINDING_DECLARED(CloseServiceHandle))
 
-/* ADVAPI32 is a load-time import (the registry functions), so it is loaded already. */
-static void ScmBind(void)
+struct ScmTable {
+    SCM_FUNCTIONS(BINDING_SLOT)
+};
+static ScmTable s_scm;
+static bool s_scmBound;
+
+// ADVAPI32 is a load-time import (the registry functions), so it is loaded already.
+static void ScmBind()
 {
-    HMODULE advapi;
-
     if (s_scmBound) return;
-    advapi = GetModuleHandleA("ADVAPI32.dll");
-    if (advapi) {
-#define SCM_BIND(name) \
-        s_scm.name = reinterpret_cast<decltype(&::name)>( \
-            reinterpret_cast<void (*)(void)>(GetProcAddress(advapi, #name)));
-        SCM_FUNCTIONS(SCM_BIND)
-#undef SCM_BIND
+    HMODULE module = GetModuleHandleA("ADVAPI32.dll");
+    ScmTable& table = s_scm;
+    if (module) {
+        SCM_FUNCTIONS(BINDING_RESOLVE)
     }
-    s_scmBound = TRUE;
+    s_scmBound = true;
 }
 
-/* Calls a service control manager function through its slot; 0 when the slot is empty. */
+// Calls a service control manager function through its slot; 0 when the slot is empty.
 #define SCM_CALL(name, ...) (ScmBind(), s_scm.name ? s_scm.name(__VA_ARGS__) : 0)
 
 static HMODULE s_moduleHandle;
@@ -58,52 +57,63 @@ DWORD g_contextOpenCount;
 DWORD g_contextNtFlag;
 HANDLE g_contextDevice = INVALID_HANDLE_VALUE;
 
-/* ---- Bounded strings: every path either fits its 256-byte buffer or the call fails. ---- */
+// ---- Bounded strings: every path either fits its 256-byte buffer or the call fails. ----
 
-/*
- * Appends text at *length; FALSE, with the buffer left terminated, when it does not fit. The
- * text is read no further than the room left: a caller's string that is longer, or has no
- * terminator at all, is refused without being read to its end.
- */
-static BOOL StringAppend(char *buffer, DWORD *length, const char *text)
+// Appends text at *length; false, with the buffer left terminated, when it does not fit. The
+// text is read no further than the room left: a caller's string that is longer, or has no
+// terminator at all, is refused without being read to its end.
+static bool StringAppend(char* buffer, DWORD* length, const char* text)
 {
-    DWORD room = PATH_BUFFER_SIZE - *length, add = 0;
-
+    DWORD room = kPathBufferSize - *length, add = 0;
     while (add < room && text[add]) add++;
-    if (add == room) return FALSE;
+    if (add == room) return false;
     CopyBytes(buffer + *length, text, add + 1);
     *length += add;
-    return TRUE;
+    return true;
 }
 
-/* ---- Opening and closing ---- */
+// ---- Opening and closing ----
 
-static BOOL PlatformCheck(void)
+static bool PlatformCheck()
 {
     OSVERSIONINFOA info;
-
     ZeroBytes(&info, sizeof(info));
     info.dwOSVersionInfoSize = sizeof(info);
-    if (!GetVersionExA(&info)) return FALSE;
+    if (!GetVersionExA(&info)) return false;
     g_contextNtFlag = info.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
-    return TRUE;
+    return true;
 }
 
-static BOOL DeviceOpenAttempt(void)
+static bool DeviceOpenAttempt()
 {
-    g_contextDevice = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, NULL, OPEN_EXISTING, 0, NULL);
+    g_contextDevice = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     return g_contextDevice != INVALID_HANDLE_VALUE;
 }
 
-/* Counts one more successful open; the opens' way of reporting success. */
-static BOOL CountOpen(void)
+// Counts one more successful open; the opens' way of reporting success.
+static BOOL CountOpen()
 {
     g_contextOpenCount++;
     return TRUE;
 }
 
-/* Takes one open back; the last one closes the device. The count must be above 0. */
-static void CloseOneOpen(void)
+// Where the steps that every open begins with leave it.
+enum class OpenStep { kOpened, kFailed, kNeedsDevice };
+
+// A further open only counts; a first one checks the platform, and off the NT family it is
+// open without a device.
+static OpenStep BeginOpen()
+{
+    if (g_contextOpenCount == 0) {
+        if (!PlatformCheck()) return OpenStep::kFailed;
+        if (g_contextNtFlag) return OpenStep::kNeedsDevice;
+    }
+    CountOpen();
+    return OpenStep::kOpened;
+}
+
+// Takes one open back; the last one closes the device. The count must be above 0.
+static void CloseOneOpen()
 {
     if (--g_contextOpenCount > 0) return;
     if (g_contextDevice != INVALID_HANDLE_VALUE) {
@@ -112,205 +122,178 @@ static void CloseOneOpen(void)
     }
 }
 
-static void HeldServiceHandlesClose(void)
+// ---- The driver service ----
+
+// Opens the service manager and the service, each with all access. False when the manager
+// does not open; *service is null when the service does not.
+static bool OpenTheService(SC_HANDLE* manager, SC_HANDLE* service)
 {
-    if (s_heldService) {
-        SCM_CALL(CloseServiceHandle, s_heldService);
-        s_heldService = NULL;
-    }
-    if (s_heldManager) {
-        SCM_CALL(CloseServiceHandle, s_heldManager);
-        s_heldManager = NULL;
-    }
+    *service = nullptr;
+    *manager = SCM_CALL(OpenSCManagerA, nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!*manager) return false;
+    *service = SCM_CALL(OpenServiceA, *manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    return true;
 }
 
-/* ---- The driver service ---- */
-
-static BOOL DriverPathBuild(LPCSTR driverDir, char *path)
+// Closes the service handle, then the manager handle, those that are held, and empties both.
+static void CloseTheService(SC_HANDLE* manager, SC_HANDLE* service)
 {
-    DWORD length, attributes;
+    if (*service) SCM_CALL(CloseServiceHandle, *service);
+    if (*manager) SCM_CALL(CloseServiceHandle, *manager);
+    *service = nullptr;
+    *manager = nullptr;
+}
 
+static DWORD StartType(BOOL autoStart)
+{
+    return autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+}
+
+static bool DriverPathBuild(LPCSTR driverDir, char* path)
+{
+    DWORD length = 0;
     if (driverDir) {
-        length = 0;
         path[0] = 0;
-        if (!StringAppend(path, &length, driverDir)) return FALSE;
+        if (!StringAppend(path, &length, driverDir)) return false;
         if ((length == 0 || path[length - 1] != '\\') && !StringAppend(path, &length, "\\"))
-            return FALSE;
+            return false;
     } else {
-        /* A full buffer means the name was cut short. */
-        length = GetModuleFileNameA(s_moduleHandle, path, PATH_BUFFER_SIZE);
-        if (length == 0 || length >= PATH_BUFFER_SIZE) return FALSE;
+        // A full buffer means the name was cut short.
+        length = GetModuleFileNameA(s_moduleHandle, path, kPathBufferSize);
+        if (length == 0 || length >= kPathBufferSize) return false;
         while (length > 0 && path[length - 1] != '\\') length--;
         path[length] = 0;
     }
-    if (!StringAppend(path, &length, PORTIO_DRIVER_FILE)) return FALSE;
+    if (!StringAppend(path, &length, PORTIO_DRIVER_FILE)) return false;
 
-    attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-/* A registered service keeps everything but its image path and start type. */
-static BOOL ServiceUpdate(BOOL autoStart, const char *driverPath)
+// A registered service keeps everything but its image path and start type.
+static bool ServiceUpdate(BOOL autoStart, const char* driverPath)
 {
-    char imagePath[PATH_BUFFER_SIZE];
-    DWORD length = 0, start = autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
-    HKEY key;
-    BOOL written;
-
+    char imagePath[kPathBufferSize];
+    DWORD length = 0, start = StartType(autoStart);
     imagePath[0] = 0;
     if (!StringAppend(imagePath, &length, IMAGE_PATH_PREFIX) ||
         !StringAppend(imagePath, &length, driverPath))
-        return FALSE;
+        return false;
+    HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SERVICE_KEY_PATH, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
-        return FALSE;
-    RegSetValueExA(key, "ImagePath", 0, REG_SZ, (const BYTE *)imagePath, length + 1);
-    written = RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE *)&start,
-                             sizeof(start)) == ERROR_SUCCESS;
+        return false;
+    RegSetValueExA(key, "ImagePath", 0, REG_SZ, (const BYTE*)imagePath, length + 1);
+    bool written = RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE*)&start,
+                                  sizeof(start)) == ERROR_SUCCESS;
     RegCloseKey(key);
     return written;
 }
 
-static BOOL ServiceInstall(BOOL autoStart, LPCSTR driverDir)
+static bool ServiceInstall(BOOL autoStart, LPCSTR driverDir)
 {
-    char driverPath[PATH_BUFFER_SIZE];
+    char driverPath[kPathBufferSize];
     SC_HANDLE manager, service;
-
-    if (!DriverPathBuild(driverDir, driverPath)) return FALSE;
-    manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (!manager) return FALSE;
-
-    service = SCM_CALL(OpenServiceA, manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    if (!DriverPathBuild(driverDir, driverPath)) return false;
+    if (!OpenTheService(&manager, &service)) return false;
     if (service) {
-        SCM_CALL(CloseServiceHandle, service);
-        SCM_CALL(CloseServiceHandle, manager);
+        CloseTheService(&manager, &service);
         return ServiceUpdate(autoStart, driverPath);
     }
-
     service = SCM_CALL(CreateServiceA, manager, PORTIO_SERVICE_NAME, PORTIO_SERVICE_DISPLAY_NAME,
-                             SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                             autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
-                             SERVICE_ERROR_NORMAL, driverPath, NULL, NULL, NULL, NULL, NULL);
-    if (!service) {
-        SCM_CALL(CloseServiceHandle, manager);
-        return FALSE;
-    }
-    SCM_CALL(CloseServiceHandle, service);
-    SCM_CALL(CloseServiceHandle, manager);
-    return TRUE;
+                       SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, StartType(autoStart),
+                       SERVICE_ERROR_NORMAL, driverPath, nullptr, nullptr, nullptr, nullptr,
+                       nullptr);
+    bool created = service != nullptr;
+    CloseTheService(&manager, &service);
+    return created;
 }
 
-/* On success the handles stay in the context until the final Brannic_DeInitEx. */
-static BOOL ServiceStart(void)
+// On success the handles stay in the context until the final Brannic_DeInitEx.
+static bool ServiceStart()
 {
     SERVICE_STATUS_PROCESS status;
     DWORD needed = 0;
-
-    /* Handles left from an earlier start would leak once overwritten. */
-    HeldServiceHandlesClose();
-    s_heldManager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (!s_heldManager) return FALSE;
-    s_heldService = SCM_CALL(OpenServiceA, s_heldManager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
-    if (!s_heldService) {
-        HeldServiceHandlesClose();
-        return FALSE;
-    }
-    if (SCM_CALL(QueryServiceStatusEx, s_heldService, SC_STATUS_PROCESS_INFO, (BYTE *)&status,
-                             sizeof(status), &needed)) {
-        if (status.dwCurrentState == SERVICE_RUNNING) return TRUE;
-        if (SCM_CALL(StartServiceA, s_heldService, 0, NULL) ||
+    // Handles left from an earlier start would leak once overwritten.
+    CloseTheService(&s_heldManager, &s_heldService);
+    if (!OpenTheService(&s_heldManager, &s_heldService)) return false;
+    if (s_heldService && SCM_CALL(QueryServiceStatusEx, s_heldService, SC_STATUS_PROCESS_INFO,
+                                  (BYTE*)&status, sizeof(status), &needed)) {
+        if (status.dwCurrentState == SERVICE_RUNNING) return true;
+        // Another host's start may come between the query and this one.
+        if (SCM_CALL(StartServiceA, s_heldService, 0, nullptr) ||
             GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)
-            return TRUE;
+            return true;
     }
-    HeldServiceHandlesClose();
-    return FALSE;
+    CloseTheService(&s_heldManager, &s_heldService);
+    return false;
 }
 
-static BOOL ServiceRemove(void)
+static bool ServiceRemove()
 {
     SC_HANDLE manager, service;
-    BOOL deleted;
-
-    manager = SCM_CALL(OpenSCManagerA, NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (!manager) return FALSE;
-    service = SCM_CALL(OpenServiceA, manager, PORTIO_SERVICE_NAME, SERVICE_ALL_ACCESS);
-    if (!service) {
-        SCM_CALL(CloseServiceHandle, manager);
-        return FALSE;
-    }
-    deleted = SCM_CALL(DeleteService, service);
-    SCM_CALL(CloseServiceHandle, service);
-    SCM_CALL(CloseServiceHandle, manager);
-    return deleted ? TRUE : FALSE;
+    if (!OpenTheService(&manager, &service)) return false;
+    bool deleted = service && SCM_CALL(DeleteService, service);
+    CloseTheService(&manager, &service);
+    return deleted;
 }
 
-/* TRUE when the OEM string converts back to exactly the length wide characters given. */
-static BOOL ConvertsBack(const char *narrow, LPCWSTR wide, int length)
+// True when the OEM string converts back to exactly the length wide characters given.
+static bool ConvertsBack(const char* narrow, LPCWSTR wide, int length)
 {
-    WCHAR back[PATH_BUFFER_SIZE];
-    int i;
-
-    if (MultiByteToWideChar(CP_OEMCP, 0, narrow, -1, back, PATH_BUFFER_SIZE) != length + 1)
-        return FALSE;
-    for (i = 0; i < length; i++)
-        if (back[i] != wide[i]) return FALSE;
-    return TRUE;
+    WCHAR back[kPathBufferSize];
+    if (MultiByteToWideChar(CP_OEMCP, 0, narrow, -1, back, kPathBufferSize) != length + 1)
+        return false;
+    for (int i = 0; i < length; i++)
+        if (back[i] != wide[i]) return false;
+    return true;
 }
 
-/*
- * Wide directories go to the OEM code page. A conversion that fails, does not fit or needs a
- * default character cannot name the directory, so it fails the call; so does one whose
- * narrow form means other characters than the wide one: the conversion makes best-fit
- * substitutions that it does not report (U+FF3C becomes a backslash, U+0100 an A), which
- * would name another folder. The wide string is read no further than 256 characters: each
- * takes at least one byte, so a longer one cannot fit, and one without a terminator there is
- * refused without being read to its end.
- */
-static BOOL WideToOem(LPCWSTR wide, char *narrow)
+// Wide directories go to the OEM code page. A conversion that fails, does not fit or needs a
+// default character cannot name the directory, so it fails the call; so does one whose
+// narrow form means other characters than the wide one: the conversion makes best-fit
+// substitutions that it does not report (U+FF3C becomes a backslash, U+0100 an A), which
+// would name another folder. The wide string is read no further than 256 characters: each
+// takes at least one byte, so a longer one cannot fit, and one without a terminator there is
+// refused without being read to its end.
+static bool WideToOem(LPCWSTR wide, char* narrow)
 {
     BOOL lossy = FALSE;
     int length = 0;
-
-    while (length < PATH_BUFFER_SIZE && wide[length]) length++;
-    if (length == PATH_BUFFER_SIZE) return FALSE;
-    ZeroBytes(narrow, PATH_BUFFER_SIZE);
+    while (length < (int)kPathBufferSize && wide[length]) length++;
+    if (length == (int)kPathBufferSize) return false;
+    ZeroBytes(narrow, kPathBufferSize);
     if (!WideCharToMultiByte(CP_OEMCP, WC_COMPOSITECHECK, wide, length + 1, narrow,
-                             PATH_BUFFER_SIZE, NULL, &lossy))
-        return FALSE;
+                             kPathBufferSize, nullptr, &lossy))
+        return false;
     return !lossy && ConvertsBack(narrow, wide, length);
 }
 
-/* A wide directory that could not be converted fails only where installation would use it. */
-static BOOL ContextOpenEx(BOOL install, BOOL autoStart, LPCSTR driverDir, BOOL dirUsable)
+// The open of Brannic_InitExA up to its service calls: the shared beginning and one device
+// open attempt. kNeedsDevice when the device is still missing.
+static OpenStep OpenWithoutService()
 {
-    if (g_contextOpenCount > 0) return CountOpen();
-    if (!PlatformCheck()) return FALSE;
-    if (!g_contextNtFlag) return CountOpen();
-    if (DeviceOpenAttempt()) return CountOpen();
-
-    if (install && (!dirUsable || !ServiceInstall(autoStart, driverDir))) return FALSE;
-    if (!ServiceStart()) return FALSE;
-    if (!DeviceOpenAttempt()) return FALSE;
-    return CountOpen();
+    OpenStep step = BeginOpen();
+    if (step != OpenStep::kNeedsDevice) return step;
+    if (!DeviceOpenAttempt()) return OpenStep::kNeedsDevice;
+    CountOpen();
+    return OpenStep::kOpened;
 }
 
-/* ---- Exports ---- */
+// ---- Exports ----
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    (void)reserved;
     if (reason == DLL_PROCESS_ATTACH) s_moduleHandle = instance;
     return TRUE;
 }
 
 BOOL WINAPI Brannic_Init(void)
 {
-    if (g_contextOpenCount > 0) return CountOpen();
-    if (!PlatformCheck()) return FALSE;
-    if (!g_contextNtFlag) return CountOpen();
-
-    for (int attempt = 0; attempt < DEVICE_OPEN_ATTEMPTS; attempt++) {
+    OpenStep step = BeginOpen();
+    if (step != OpenStep::kNeedsDevice) return step == OpenStep::kOpened;
+    for (int attempt = 0; attempt < kDeviceOpenAttempts; attempt++) {
         if (DeviceOpenAttempt()) return CountOpen();
-        Sleep(DEVICE_RETRY_PAUSE_MS);
+        Sleep(kDeviceRetryPauseMs);
     }
     return FALSE;
 }
@@ -323,26 +306,29 @@ BOOL WINAPI Brannic_DeInit(void)
 
 BOOL WINAPI Brannic_InitExA(BOOL installService, BOOL autoStart, LPCSTR driverDir)
 {
-    return ContextOpenEx(installService, autoStart, driverDir, TRUE);
+    OpenStep step = OpenWithoutService();
+    if (step != OpenStep::kNeedsDevice) return step == OpenStep::kOpened;
+    if (installService && !ServiceInstall(autoStart, driverDir)) return FALSE;
+    if (!ServiceStart() || !DeviceOpenAttempt()) return FALSE;
+    return CountOpen();
 }
 
 BOOL WINAPI Brannic_InitExW(BOOL installService, BOOL autoStart, LPCWSTR driverDir)
 {
-    char narrow[PATH_BUFFER_SIZE];
-    BOOL usable;
-
-    if (!installService || !driverDir) return ContextOpenEx(installService, autoStart, NULL, TRUE);
-    usable = WideToOem(driverDir, narrow);
-    return ContextOpenEx(installService, autoStart, narrow, usable);
+    char narrow[kPathBufferSize];
+    if (!installService || !driverDir) return Brannic_InitExA(installService, autoStart, nullptr);
+    if (WideToOem(driverDir, narrow)) return Brannic_InitExA(installService, autoStart, narrow);
+    // A directory that cannot be used fails the open only where installation would use it.
+    return OpenWithoutService() == OpenStep::kOpened;
 }
 
-/* Only the close that ends the last open releases the service handles and may remove it. */
+// Only the close that ends the last open releases the service handles and may remove it.
 BOOL WINAPI Brannic_DeInitEx(BOOL removeService)
 {
     if (g_contextOpenCount == 0) return TRUE;
     CloseOneOpen();
     if (g_contextOpenCount > 0) return TRUE;
-    HeldServiceHandlesClose();
+    CloseTheService(&s_heldManager, &s_heldService);
     if (removeService) ServiceRemove();
     return TRUE;
 }
@@ -354,9 +340,8 @@ BOOL WINAPI Brannic_AddServiceA(BOOL autoStart, LPCSTR driverDir)
 
 BOOL WINAPI Brannic_AddServiceW(BOOL autoStart, LPCWSTR driverDir)
 {
-    char narrow[PATH_BUFFER_SIZE];
-
-    if (!driverDir) return Brannic_AddServiceA(autoStart, NULL);
+    char narrow[kPathBufferSize];
+    if (!driverDir) return Brannic_AddServiceA(autoStart, nullptr);
     if (!WideToOem(driverDir, narrow)) return FALSE;
     return Brannic_AddServiceA(autoStart, narrow);
 }

@@ -1,14 +1,14 @@
-/* The library context, written only by context.cpp and read by every request. */
+// The library context, written only by context.cpp and read by every request.
 #ifndef PORTLIB_CONTEXT_H
 #define PORTLIB_CONTEXT_H
 
 #include <windows.h>
 
-/* Opens not yet matched by closes. */
+// Opens not yet matched by closes.
 extern DWORD g_contextOpenCount;
-/* 1 when the last first open found the NT family. */
+// 1 when the last first open found the NT family.
 extern DWORD g_contextNtFlag;
-/* The one driver device handle; valid while open on the NT family. */
+// The one driver device handle; valid while open on the NT family.
 extern HANDLE g_contextDevice;
 
 #endif

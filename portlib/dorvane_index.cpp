@@ -1,7 +1,5 @@
-/*
- * The Dorvane index method: configuration requests, and EC commands serialised across
- * processes by the EC lock, a named semaphore.
- */
+// The Dorvane index method: configuration requests, and EC commands serialised across
+// processes by the EC lock, a named semaphore.
 #include <windows.h>
 #include <stdint.h>
 #include "Brannic.h"
@@ -12,56 +10,54 @@
 #define EC_LOCK_PAUSE_MS 200
 #define EC_LOCK_WAITS 3
 
-/*
- * One lock per call, in the call's own storage: threads of one host cannot overwrite each
- * other's handle or flag, and no handle outlives the call, so a process that dies holding
- * the semaphore takes the object with it once the others' calls have ended.
- */
+// One lock per call, in the call's own storage: threads of one host cannot overwrite each
+// other's handle or flag, and no handle outlives the call, so a process that dies holding
+// the semaphore takes the object with it once the others' calls have ended.
 struct EcLock {
     HANDLE semaphore;
-    BOOL held;
+    bool held;
 };
 
-static BOOL EcLockAcquire(struct EcLock *lock)
+static bool EcLockAcquire(EcLock* lock)
 {
-    lock->held = FALSE;
-    lock->semaphore = CreateSemaphoreA(NULL, 1, 1, PORTIO_EC_LOCK_NAME);
+    lock->held = false;
+    lock->semaphore = CreateSemaphoreA(nullptr, 1, 1, PORTIO_EC_LOCK_NAME);
     if (!lock->semaphore) return FALSE;
     for (int wait = 0; wait < EC_LOCK_WAITS; wait++) {
         if (wait > 0) Sleep(EC_LOCK_PAUSE_MS);
         if (WaitForSingleObject(lock->semaphore, EC_LOCK_WAIT_MS) == WAIT_OBJECT_0) {
-            lock->held = TRUE;
+            lock->held = true;
             return TRUE;
         }
     }
     CloseHandle(lock->semaphore);
-    lock->semaphore = NULL;
+    lock->semaphore = nullptr;
     return FALSE;
 }
 
-static void EcLockRelease(struct EcLock *lock)
+static void EcLockRelease(EcLock* lock)
 {
-    if (lock->held && ReleaseSemaphore(lock->semaphore, 1, NULL)) lock->held = FALSE;
+    if (lock->held && ReleaseSemaphore(lock->semaphore, 1, nullptr)) lock->held = false;
     CloseHandle(lock->semaphore);
-    lock->semaphore = NULL;
+    lock->semaphore = nullptr;
 }
 
-/* ---- Configuration: no lock ---- */
+// ---- Configuration: no lock ----
 
-/* Set requests: the record in, a 4-byte EC reply out; TRUE only for a nonzero status. */
+// Set requests: the record in, a 4-byte EC reply out; TRUE only for a nonzero status.
 static BOOL ConfigurationSet(DWORD code, const uint8_t *record, DWORD size)
 {
     return EcRequest(code, record, size) ? TRUE : FALSE;
 }
 
-/* Get requests: no input, the preset-to-zero record out. */
+// Get requests: no input, the preset-to-zero record out.
 static BOOL ConfigurationGet(DWORD code, uint8_t *record, DWORD size)
 {
     ZeroBytes(record, size);
-    return DriverRequest(code, NULL, 0, record, size);
+    return DriverRequest(code, nullptr, 0, record, size);
 }
 
-/* Four values of width bytes each, in parameter order. */
+// Four values of width bytes each, in parameter order.
 static void FourValuesRecord(uint8_t *record, DWORD v1, DWORD v2, DWORD v3, DWORD v4,
                                DWORD width)
 {
@@ -81,7 +77,7 @@ static BOOL FourSet(DWORD code, DWORD v1, DWORD v2, DWORD v3, DWORD v4, DWORD wi
     return ConfigurationSet(code, record, 4 * width);
 }
 
-/* Gets of four values of width bytes each; stored only when the request succeeded. */
+// Gets of four values of width bytes each; stored only when the request succeeded.
 static BOOL FourGet(DWORD code, void *v1, void *v2, void *v3, void *v4, DWORD width)
 {
     uint8_t record[PORTIO_DORVANE_ADDRESSES_SIZE];
@@ -92,16 +88,16 @@ static BOOL FourGet(DWORD code, void *v1, void *v2, void *v3, void *v4, DWORD wi
     if (!v1 || !v2 || !v3 || !v4) return FALSE;
     result = ConfigurationGet(code, record, 4 * width);
     if (!result) return FALSE;
-    for (DWORD i = 0; i < 4; i++) StoreValue(out[i], PortioLoadLe(record + i * width, width), width);
+    for (DWORD i = 0; i < 4; i++) StoreToCaller(out[i], PortioLoadLe(record + i * width, width), width);
     return result;
 }
 
-/* ---- Sending: under the EC lock ---- */
+// ---- Sending: under the EC lock ----
 
-/* Sends a record under the EC lock; 0 without a request when the lock is not obtained. */
+// Sends a record under the EC lock; 0 without a request when the lock is not obtained.
 static DWORD SendLocked(DWORD code, const uint8_t *record, DWORD size)
 {
-    struct EcLock lock;
+    EcLock lock;
     DWORD status;
 
     if (!EcLockAcquire(&lock)) return 0;
@@ -113,7 +109,7 @@ static DWORD SendLocked(DWORD code, const uint8_t *record, DWORD size)
 static DWORD SendLockedWithResponse(DWORD code, const uint8_t *record, DWORD size,
                                        BYTE *response)
 {
-    struct EcLock lock;
+    EcLock lock;
     DWORD status;
 
     if (!EcLockAcquire(&lock)) return 0;
@@ -122,29 +118,20 @@ static DWORD SendLockedWithResponse(DWORD code, const uint8_t *record, DWORD siz
     return status;
 }
 
-/*
- * The data-block record in one heap block: command, count, the count data bytes. Allocated
- * before the lock is taken and freed whatever the request's result; null when 5 + count does
- * not fit 32 bits or the heap has no room.
- */
-static uint8_t *BlockRecord(DWORD command, DWORD count, const BYTE *data)
+// The data-block record in one heap block: command, count, the count data bytes. Allocated
+// before the lock is taken and freed whatever the request's result; null when 5 + count does
+// not fit 32 bits or the heap has no room.
+static uint8_t* BlockRecord(DWORD command, DWORD count, const BYTE* data)
 {
-    uint64_t size = PORTIO_DORVANE_BLOCK_HEADER + (uint64_t)count;
-    uint8_t *block;
-
-    if (!SizeFits32(size)) return NULL;
-    block = (uint8_t *)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)size);
-    if (!block) return NULL;
-    ZeroBytes(block, (size_t)size);
+    uint8_t* block = AllocateRecord(PORTIO_DORVANE_BLOCK_HEADER + (uint64_t)count);
+    if (!block) return nullptr;
     block[0] = (uint8_t)command;
     PortioStoreLe(block + PORTIO_DORVANE_BLOCK_COUNT, count, 4);
     CopyBytes(block + PORTIO_DORVANE_BLOCK_HEADER, data, count);
     return block;
 }
 
-static void BlockFree(uint8_t *block) { HeapFree(GetProcessHeap(), 0, block); }
-
-/* ---- Exports ---- */
+// ---- Exports ----
 
 BOOL WINAPI Brannic_SetDorvaneIndexMethodEcPortType(DWORD portType)
 {
@@ -248,11 +235,11 @@ BOOL WINAPI Brannic_SendDorvaneIndexMethodEcCommandDataArray(DWORD command, DWOR
     block = BlockRecord(command, count, data);
     if (!block) return FALSE;
     status = SendLocked(PORTIO_DORVANE_DATA_ARRAY, block, PORTIO_DORVANE_BLOCK_HEADER + count);
-    BlockFree(block);
+    FreeRecord(block);
     return status ? TRUE : FALSE;
 }
 
-/* This request shares its code with the data request with response; its length tells it apart. */
+// This request shares its code with the data request with response; its length tells it apart.
 DWORD WINAPI Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(DWORD command,
                                                                           DWORD count,
                                                                           const BYTE *data,
@@ -267,6 +254,6 @@ DWORD WINAPI Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(DWORD 
     if (!block) return 0;
     status = SendLockedWithResponse(PORTIO_DORVANE_DATA_RESPONSE, block,
                                        PORTIO_DORVANE_BLOCK_HEADER + count, response);
-    BlockFree(block);
+    FreeRecord(block);
     return status;
 }

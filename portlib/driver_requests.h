@@ -1,4 +1,6 @@
-/* One synchronous driver request and the guard that every request export applies first. */
+// One synchronous driver request, the guard that every request export applies first, and
+// what the request families share to move values: from and to the caller's memory (in the
+// caller's own types) and into records (little-endian bytes, driver_protocol.h).
 #ifndef PORTLIB_DRIVER_REQUESTS_H
 #define PORTLIB_DRIVER_REQUESTS_H
 
@@ -7,33 +9,38 @@
 #include <stdint.h>
 #include "driver_protocol.h"
 
-/* Requests go out only while the library is open on the NT family. */
-BOOL DriverGuard(void);
-/* DeviceIoControl on the context's device; a side without data passes null and 0. */
-BOOL DriverRequest(DWORD code, const void *input, DWORD inputLength,
-                    void *output, DWORD outputLength);
+// Requests go out only while the library is open on the NT family.
+bool DriverGuard();
+// DeviceIoControl on the context's device; a side without data passes null and 0.
+BOOL DriverRequest(DWORD code, const void* input, DWORD inputLength, void* output,
+                   DWORD outputLength);
 
-/* The library links no C runtime: these resolve to its own memset and memcpy (no_runtime.cpp). */
-static inline void ZeroBytes(void *block, size_t size) { __builtin_memset(block, 0, size); }
-static inline void CopyBytes(void *to, const void *from, size_t size) { __builtin_memcpy(to, from, size); }
-
-/* Element i of a caller's array of width-byte unsigned values. */
-static inline uint32_t LoadElement(const void *array, DWORD i, DWORD width)
+// The library links no C runtime: these resolve to its own memset and memcpy (no_runtime.cpp).
+static inline void ZeroBytes(void* block, size_t size) { __builtin_memset(block, 0, size); }
+static inline void CopyBytes(void* to, const void* from, size_t size)
 {
-    if (width == 1) return ((const uint8_t *)array)[i];
-    if (width == 2) return ((const uint16_t *)array)[i];
-    return ((const uint32_t *)array)[i];
+    __builtin_memcpy(to, from, size);
 }
 
-/* Stores the low width bytes of value as a width-byte unsigned value at to. */
-static inline void StoreValue(void *to, uint32_t value, DWORD width)
+// Element i of a caller's array of width-byte unsigned values.
+static inline uint32_t LoadFromCaller(const void* array, DWORD i, DWORD width)
 {
-    if (width == 1) *(uint8_t *)to = (uint8_t)value;
-    else if (width == 2) *(uint16_t *)to = (uint16_t)value;
-    else *(uint32_t *)to = value;
+    if (width == 1) return ((const uint8_t*)array)[i];
+    if (width == 2) return ((const uint16_t*)array)[i];
+    return ((const uint32_t*)array)[i];
 }
 
-/* Record sizes are computed in 64 bits; the driver contract carries 32-bit lengths. */
-static inline BOOL SizeFits32(uint64_t size) { return size <= 0xFFFFFFFFull; }
+// Stores the low width bytes of value in the caller's width-byte unsigned variable at to.
+static inline void StoreToCaller(void* to, uint32_t value, DWORD width)
+{
+    if (width == 1) *(uint8_t*)to = (uint8_t)value;
+    else if (width == 2) *(uint16_t*)to = (uint16_t)value;
+    else *(uint32_t*)to = value;
+}
+
+// A zero-filled record of size bytes from the general heap; null when the size does not fit
+// the driver contract's 32-bit lengths or the heap has no room. FreeRecord gives it back.
+uint8_t* AllocateRecord(uint64_t size);
+void FreeRecord(uint8_t* record);
 
 #endif

@@ -1,14 +1,12 @@
-/*
- * EC commands: a command and a data byte through the driver's default EC port pair or a
- * named pair, returning the driver's status double word. No cross-process lock.
- */
+// EC commands: a command and a data byte through the driver's default EC port pair or a
+// named pair, returning the driver's status double word. No cross-process lock.
 #include <windows.h>
 #include <stdint.h>
 #include "Brannic.h"
 #include "driver_requests.h"
 #include "ec_command.h"
 
-/* The reply is preset to zero, so a reply the driver fills short reads as status 0. */
+// The reply is preset to zero, so a reply the driver fills short reads as status 0.
 DWORD EcRequest(DWORD code, const uint8_t *record, DWORD size)
 {
     uint8_t reply[PORTIO_EC_REPLY_SIZE];
@@ -30,7 +28,7 @@ DWORD EcRequestWithResponse(DWORD code, const uint8_t *record, DWORD size, BYTE 
     return status;
 }
 
-/* The command record: command and data byte, then reserved bytes. */
+// The command record: command and data byte, then reserved bytes.
 static void CommandRecord(uint8_t *record, DWORD command, DWORD data)
 {
     ZeroBytes(record, PORTIO_EC_COMMAND_SIZE);
@@ -38,7 +36,7 @@ static void CommandRecord(uint8_t *record, DWORD command, DWORD data)
     record[1] = (uint8_t)data;
 }
 
-/* The same, after the named command and data ports. */
+// The same, after the named command and data ports.
 static void PortsCommandRecord(uint8_t *record, DWORD commandPort, DWORD dataPort,
                                  DWORD command, DWORD data)
 {

@@ -1,10 +1,8 @@
-/*
- * The library links no C runtime, so the block fills and copies the compiler emits (and
- * ZeroBytes/CopyBytes) land here. GCC recognises these very loops as memset and memcpy and
- * would compile them into calls to themselves: the build compiles this file with
- * -ffreestanding and -fno-tree-loop-distribute-patterns, and checks the object for calls
- * before linking (check_no_calls.sh), so a lost flag fails the build instead of recursing.
- */
+// The library links no C runtime, so the block fills and copies the compiler emits (and
+// ZeroBytes/CopyBytes) land here. GCC recognises these very loops as memset and memcpy and
+// would compile them into calls to themselves: the build compiles this file with
+// -ffreestanding and -fno-tree-loop-distribute-patterns, and checks the object for calls
+// before linking (check_no_calls.sh), so a lost flag fails the build instead of recursing.
 #include <stddef.h>
 #include <stdint.h>
 

@@ -1,7 +1,5 @@
-/*
- * Single I/O ports, 8, 16 and 32 bits: a driver request on the NT family, the processor's
- * port instructions on the other platforms.
- */
+// Single I/O ports, 8, 16 and 32 bits: a driver request on the NT family, the processor's
+// port instructions on the other platforms.
 #include <windows.h>
 #include <stdint.h>
 #include "Brannic.h"
@@ -36,8 +34,8 @@ static void PortInstructionOut(uint16_t port, uint32_t value, DWORD width)
         __asm__ __volatile__("outl %k0, %w1" : : "a"(value), "Nd"(port));
 }
 
-/* Reads go to a preset-to-zero buffer first: bytes the driver leaves unfilled read as 0, and
- * the caller's storage is written only on success. */
+// Reads go to a preset-to-zero buffer first: bytes the driver leaves unfilled read as 0, and
+// the caller's storage is written only on success.
 static BOOL PortRead(DWORD code, DWORD port, void *value, DWORD width)
 {
     uint8_t record[PORTIO_PORT_RECORD_SIZE(4, FALSE)];
@@ -46,7 +44,7 @@ static BOOL PortRead(DWORD code, DWORD port, void *value, DWORD width)
     if (g_contextOpenCount == 0) return FALSE;
     if (!value) return FALSE;
     if (!g_contextNtFlag) {
-        StoreValue(value, PortInstructionIn((uint16_t)port, width), width);
+        StoreToCaller(value, PortInstructionIn((uint16_t)port, width), width);
         return TRUE;
     }
 
@@ -54,7 +52,7 @@ static BOOL PortRead(DWORD code, DWORD port, void *value, DWORD width)
     PortioStoreLe(record, (uint16_t)port, 4);
     ZeroBytes(output, sizeof(output));
     if (!DriverRequest(code, record, sizeof(record), output, width)) return FALSE;
-    StoreValue(value, PortioLoadLe(output, width), width);
+    StoreToCaller(value, PortioLoadLe(output, width), width);
     return TRUE;
 }
 
@@ -69,10 +67,10 @@ static BOOL PortWrite(DWORD code, DWORD port, DWORD value, void *written, DWORD 
         ZeroBytes(record, sizeof(record));
         PortioStoreLe(record, (uint16_t)port, 4);
         PortioStoreLe(record + PORTIO_PORT_VALUE, value, width);
-        if (!DriverRequest(code, record, PORTIO_PORT_RECORD_SIZE(width, TRUE), NULL, 0))
+        if (!DriverRequest(code, record, PORTIO_PORT_RECORD_SIZE(width, TRUE), nullptr, 0))
             return FALSE;
     }
-    if (written) StoreValue(written, value, width);
+    if (written) StoreToCaller(written, value, width);
     return TRUE;
 }
 
