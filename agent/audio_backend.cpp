@@ -1,5 +1,7 @@
 #include "audio_backend.h"
 #include <string.h>
+#include "mixer.h"
+#include "run_time_binding.h"
 
 BackEndMode g_backEndMode = kMixerMode;
 
@@ -41,27 +43,15 @@ typedef int(WINAPI *GetVolumeFn)(int *);
     X(Pernet_Register, WindowHookFn) X(Pernet_Unregister, WindowHookFn)                         \
     X(Pernet_OnDefaultDeviceChanged, NoArgumentFn) X(Pernet_OnDeviceRemoved, NoArgumentFn)
 
-// A table is its typed slots and, over the same storage, the array the names are resolved
-// into in order.
-#define DECLARE_SLOT(name, type) type name;
-#define NAME_OF_SLOT(name, type) #name,
-#define COUNT_SLOT(name, type) +1
-const int kMixerSlots = 0 MIXER_FUNCTIONS(COUNT_SLOT);
-const int kEndpointSlots = 0 ENDPOINT_FUNCTIONS(COUNT_SLOT);
-static_assert(kMixerSlots == 34 && kEndpointSlots == 13, "the libraries' functions");
-
-union MixerTable {
-    struct { MIXER_FUNCTIONS(DECLARE_SLOT) } fn;
-    FARPROC slot[kMixerSlots];
+// The tables: a typed slot per name, resolved and emptied as a whole.
+struct MixerTable {
+    MIXER_FUNCTIONS(BINDING_SLOT)
 };
-union EndpointTable {
-    struct { ENDPOINT_FUNCTIONS(DECLARE_SLOT) } fn;
-    FARPROC slot[kEndpointSlots];
+struct EndpointTable {
+    ENDPOINT_FUNCTIONS(BINDING_SLOT)
 };
-static_assert(sizeof(MixerTable) == sizeof(FARPROC) * kMixerSlots, "one slot per name");
-static_assert(sizeof(EndpointTable) == sizeof(FARPROC) * kEndpointSlots, "one slot per name");
-static const char *const kMixerNames[kMixerSlots] = {MIXER_FUNCTIONS(NAME_OF_SLOT)};
-static const char *const kEndpointNames[kEndpointSlots] = {ENDPOINT_FUNCTIONS(NAME_OF_SLOT)};
+static_assert(0 MIXER_FUNCTIONS(BINDING_COUNT) == 34 && 0 ENDPOINT_FUNCTIONS(BINDING_COUNT) == 13,
+              "the libraries' functions");
 
 static HMODULE s_mixerModule;
 static MixerTable s_mixer;
@@ -69,21 +59,24 @@ static HMODULE s_endpointModule;
 static EndpointTable s_endpoint;
 
 // Names the library does not export leave their slots null.
-static void Resolve(HMODULE module, const char *const *names, FARPROC *slots, int count)
-{
-    for (int i = 0; i < count; i++)
-        slots[i] = GetProcAddress(module, names[i]);
-}
+static void Resolve(HMODULE module, MixerTable& table) { MIXER_FUNCTIONS(BINDING_RESOLVE) }
+static void Resolve(HMODULE module, EndpointTable& table) { ENDPOINT_FUNCTIONS(BINDING_RESOLVE) }
 
 // The slots are emptied before the library goes, so no call can reach a freed module.
-static void Release(HMODULE *module, FARPROC *slots, int count)
+template <class Table> static void Release(HMODULE* module, Table* table)
 {
-    if (!*module)
-        return;
-    for (int i = 0; i < count; i++)
-        slots[i] = nullptr;
+    if (!*module) return;
+    *table = Table();
     FreeLibrary(*module);
     *module = nullptr;
+}
+
+void ChooseBackEndMode()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    g_backEndMode =
+        GetVersionExA(&version) && version.dwMajorVersion > 5 ? kEndpointMode : kMixerMode;
 }
 
 bool BuildEndpointLibraryPath(const char *programFile, char *out)
@@ -117,7 +110,7 @@ bool BindAudioBackEnd()
         s_mixerModule = LoadLibraryA("Oskal.dll");
         if (!s_mixerModule)
             return false;
-        Resolve(s_mixerModule, kMixerNames, s_mixer.slot, kMixerSlots);
+        Resolve(s_mixerModule, s_mixer);
         return true;
     }
     char program[2 * MAX_PATH];
@@ -129,69 +122,72 @@ bool BindAudioBackEnd()
     s_endpointModule = LoadLibraryA(library);
     if (!s_endpointModule)
         return false;
-    Resolve(s_endpointModule, kEndpointNames, s_endpoint.slot, kEndpointSlots);
+    Resolve(s_endpointModule, s_endpoint);
     return true;
 }
 
 void UnbindAudioBackEnd()
 {
     if (g_backEndMode == kMixerMode)
-        Release(&s_mixerModule, s_mixer.slot, kMixerSlots);
+        Release(&s_mixerModule, &s_mixer);
     else
-        Release(&s_endpointModule, s_endpoint.slot, kEndpointSlots);
+        Release(&s_endpointModule, &s_endpoint);
 }
 
 bool RegisterVolumeNotifications(HWND window)
 {
     if (g_backEndMode == kMixerMode)
-        return s_mixer.fn.Oskal_HookDevice && s_mixer.fn.Oskal_HookDevice(window, 0);
-    if (!s_endpoint.fn.Pernet_InitEx ||
-        !s_endpoint.fn.Pernet_InitEx(window, kDefaultDeviceChangedMsg, kDeviceRemovedMsg))
+        return s_mixer.Oskal_HookDevice && s_mixer.Oskal_HookDevice(window, 0);
+    if (!s_endpoint.Pernet_InitEx ||
+        !s_endpoint.Pernet_InitEx(window, kDefaultDeviceChangedMsg, kDeviceRemovedMsg))
         return false;
-    return s_endpoint.fn.Pernet_Register && s_endpoint.fn.Pernet_Register(window, kEndpointVolumeMsg);
+    return s_endpoint.Pernet_Register && s_endpoint.Pernet_Register(window, kEndpointVolumeMsg);
 }
 
 int UnregisterVolumeNotifications(HWND window)
 {
     if (g_backEndMode == kMixerMode)
-        return s_mixer.fn.Oskal_UnHookDevice ? s_mixer.fn.Oskal_UnHookDevice(window, 0) : 0;
-    if (s_endpoint.fn.Pernet_Unregister)
-        s_endpoint.fn.Pernet_Unregister(window, kEndpointVolumeMsg);
-    if (s_endpoint.fn.Pernet_DeInit)
-        s_endpoint.fn.Pernet_DeInit();
+        return s_mixer.Oskal_UnHookDevice ? s_mixer.Oskal_UnHookDevice(window, 0) : 0;
+    if (s_endpoint.Pernet_Unregister)
+        s_endpoint.Pernet_Unregister(window, kEndpointVolumeMsg);
+    if (s_endpoint.Pernet_DeInit)
+        s_endpoint.Pernet_DeInit();
     return 1;
 }
 
 void ForwardDefaultDeviceChanged()
 {
-    if (s_endpoint.fn.Pernet_OnDefaultDeviceChanged)
-        s_endpoint.fn.Pernet_OnDefaultDeviceChanged();
+    if (s_endpoint.Pernet_OnDefaultDeviceChanged)
+        s_endpoint.Pernet_OnDefaultDeviceChanged();
 }
 
 void ForwardDeviceRemoved()
 {
-    if (s_endpoint.fn.Pernet_OnDeviceRemoved)
-        s_endpoint.fn.Pernet_OnDeviceRemoved();
+    if (s_endpoint.Pernet_OnDeviceRemoved)
+        s_endpoint.Pernet_OnDeviceRemoved();
 }
 
-int MixerGetMaxMinValue(DWORD *maximum, DWORD *minimum)
+int MixerGetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD* maximum, DWORD* minimum,
+                        UINT flags)
 {
-    return s_mixer.fn.Oskal_GetMaxMinValue ? s_mixer.fn.Oskal_GetMaxMinValue(0, 0, 1, maximum, minimum, 0)
-                                        : 0;
+    return s_mixer.Oskal_GetMaxMinValue
+               ? s_mixer.Oskal_GetMaxMinValue(mixer, line, control, maximum, minimum, flags)
+               : 0;
 }
 
-int MixerGetValue(DWORD **values, DWORD *count)
+int MixerGetValue(UINT mixer, UINT line, UINT control, DWORD** values, DWORD* count)
 {
-    return s_mixer.fn.Oskal_GetValue ? s_mixer.fn.Oskal_GetValue(0, 0, 1, values, count) : 0;
+    return s_mixer.Oskal_GetValue ? s_mixer.Oskal_GetValue(mixer, line, control, values, count)
+                                  : 0;
 }
 
 void MixerFreeValueItems(DWORD *values)
 {
-    if (s_mixer.fn.Oskal_FreeValueItems)
-        s_mixer.fn.Oskal_FreeValueItems(values);
+    if (s_mixer.Oskal_FreeValueItems)
+        s_mixer.Oskal_FreeValueItems(values);
 }
 
 int EndpointGetVolumeLevel(int *percent)
 {
-    return s_endpoint.fn.Pernet_GetVolumeLevel ? s_endpoint.fn.Pernet_GetVolumeLevel(percent) : 0;
+    return s_endpoint.Pernet_GetVolumeLevel ? s_endpoint.Pernet_GetVolumeLevel(percent) : 0;
 }

@@ -10,7 +10,11 @@ const UINT kDeviceRemovedMsg = WM_USER + 168;        // 0x04A8
 const DWORD kLibraryPathSize = 260;
 
 enum BackEndMode { kMixerMode, kEndpointMode };
-extern BackEndMode g_backEndMode;   // chosen once while the window is created
+// Chosen once while the window is created, by ChooseBackEndMode; read by the refresh.
+extern BackEndMode g_backEndMode;
+
+// Endpoint mode from Windows Vista (major version 6) on, mixer mode before.
+void ChooseBackEndMode();
 
 // Writes the path of Pernet.dll in the directory of programFile into out (kLibraryPathSize
 // bytes); false when programFile has no backslash or the path would not fit.
@@ -23,8 +27,6 @@ int UnregisterVolumeNotifications(HWND window);
 void ForwardDefaultDeviceChanged();
 void ForwardDeviceRemoved();
 
-// Library calls for reading the volume; 0 when the function is not bound.
-int MixerGetMaxMinValue(DWORD *maximum, DWORD *minimum);
-int MixerGetValue(DWORD **values, DWORD *count);
-void MixerFreeValueItems(DWORD *values);
+// The endpoint library's volume in percent; 0 when the function is not bound. The mixer's
+// calls are in mixer.h.
 int EndpointGetVolumeLevel(int *percent);

@@ -1,7 +1,7 @@
 #include "led_channel.h"
+#include "shell.h"
 #include <string.h>
 
-HINSTANCE g_programInstance;
 bool g_keyControllerReady;
 void (*g_ecPauseSeam)(DWORD ms);
 

@@ -14,8 +14,6 @@ const DWORD kEcCommandPort = 0x6C;   // status when read
 const DWORD kEcDataPort = 0x68;
 const DWORD kConfigPathSize = 256;
 
-// The program's instance, stored by the shell before the window is created.
-extern HINSTANCE g_programInstance;
 // Set once Fennick_Init and Fennick_LoadDriver both succeeded; never cleared.
 extern bool g_keyControllerReady;
 // For tests: replaces Sleep for the channel's 10 ms pauses when set. Null in the programs.

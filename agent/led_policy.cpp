@@ -1,6 +1,7 @@
 #include "led_policy.h"
 #include "audio_backend.h"
 #include "led_update.h"
+#include "mixer.h"
 
 static bool s_refreshing;
 
@@ -46,13 +47,9 @@ bool ReadVolumePercent(int *percent)
 {
     if (g_backEndMode == kEndpointMode)
         return EndpointGetVolumeLevel(percent) != 0;
-    DWORD maximum = 0, minimum = 0, count = 0;
-    DWORD *values = nullptr;
-    if (!MixerGetMaxMinValue(&maximum, &minimum) || !MixerGetValue(&values, &count))
-        return false;
-    DWORD highest = HighestChannel(values, count);
-    MixerFreeValueItems(values);
-    return MixerPercent(maximum, minimum, highest, percent);
+    DWORD maximum = 0, minimum = 0, highest = 0;
+    return ReadMixer(&maximum, &minimum, &highest) &&
+           MixerPercent(maximum, minimum, highest, percent);
 }
 
 void RefreshLedLevel()

@@ -34,13 +34,3 @@ bool SendLedLevel(BYTE level)
 }
 
 void EndLedUpdate() { s_updating = false; }
-
-DWORD HighestChannel(const DWORD *values, DWORD count)
-{
-    DWORD highest = 0;
-    for (DWORD i = 0; values && i < count; i++) {
-        if (values[i] > highest)
-            highest = values[i];
-    }
-    return highest;
-}

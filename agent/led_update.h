@@ -23,5 +23,3 @@ bool SendLedLevel(BYTE level);
 // Clears the update guard.
 void EndLedUpdate();
 
-// The greatest of count channel values, compared unsigned, from 0 (an empty list gives 0).
-DWORD HighestChannel(const DWORD *values, DWORD count);

@@ -1,5 +1,6 @@
 // What each build does at each point of the agent window's life. The shell routes the
-// messages; the full build's answers are in lifecycle.cpp, the legacy build's in legacy.cpp.
+// messages; the full build's answers are in lifecycle_full.cpp, the legacy build's in
+// lifecycle_legacy.cpp.
 #pragma once
 #include <windows.h>
 

@@ -2,6 +2,8 @@
 #include "led_channel.h"
 #include "lifecycle.h"
 
+HINSTANCE g_programInstance;
+
 LRESULT CALLBACK AgentWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result;

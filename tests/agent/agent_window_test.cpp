@@ -1,56 +1,28 @@
 // The full build's window procedure driven directly: what each message does, a volume change
 // dispatched from inside a library call while a refresh runs, and a refused creation followed
 // by WM_DESTROY.
-#include "agent_harness.h"
+#include "agent_unit.h"
 #include "audio_backend.h"
 #include "led_channel.h"
 #include "led_update.h"
 #include "shell.h"
 
-// The agent's window procedure in a window of the test's own: creation and destruction go to
-// DefWindowProcA, so the agent's start-up and shut-down run only where a test sends them.
-static LRESULT CALLBACK TestWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (msg == WM_CREATE || msg == WM_DESTROY)
-        return DefWindowProcA(window, msg, wParam, lParam);
-    return AgentWindowProc(window, msg, wParam, lParam);
-}
-
-// Takes whatever waits in this thread's queue; returns how many messages for `window` it held.
-static int DrainQueue(HWND window)
-{
-    int found = 0;
-    MSG m;
-    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
-        found += m.hwnd == window;
-    return found;
-}
-
-class AgentWindowTest : public NotebookTest {
+class AgentWindowTest : public AgentUnitTest {
 protected:
     void SetUp() override
     {
-        NotebookTest::SetUp();
+        AgentUnitTest::SetUp();
         g_ecPauseSeam = [](DWORD) {};
         g_tickCountSeam = [] { return (DWORD)10000; };   // one moment: a repeat is held back
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = TestWindowProc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "AgentWindowTest";
-        RegisterClassA(&wc);   // fails harmlessly for the second test of the process
-        window = CreateWindowExA(0, "AgentWindowTest", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                 wc.hInstance, nullptr);
+        window = CreateAgentTestWindow();
         ASSERT_NE(nullptr, window);
-        DrainQueue(window);
     }
     void TearDown() override
     {
         UnbindAudioBackEnd();
         DestroyWindow(window);
         DrainQueue(window);
-        g_tickCountSeam = nullptr;
-        g_ecPauseSeam = nullptr;
-        NotebookTest::TearDown();
+        AgentUnitTest::TearDown();
     }
     // A started key controller and the mode's library bound, as after the agent's start-up;
     // the volume is 50 % either way (LED level 3) and no LED command was sent yet.
@@ -126,15 +98,8 @@ TEST_F(AgentWindowTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
     };
     for (const auto &c : cases) {
         StartInMode(c.mode);
-        s->reenterPoint = c.point;
-        s->reenterAt = c.at;
-        PostMessageA(window, WM_USER, 0, 0);
-        EXPECT_EQ(1, SendMessageA(window, WM_USER, 0, 0)) << c.what;
-        EXPECT_EQ(1, s->reentered) << c.what << ": the queued message was dispatched inside";
-        EXPECT_EQ(1, s->*c.reads) << c.what << ": the nested refresh read the volume";
-        EXPECT_EQ("r6C=00 r6C=00 w6C=45 r6C=00 w68=8B r6C=00 w68=03 r6C=00 w6C=FF",
-                  TraceText(s))
-            << c.what << ": one LED command, not interleaved with another";
+        EXPECT_EQ(1, ExpectOneCommandThoughReentered(window, s, c.what, c.point, c.at, c.reads))
+            << c.what;
         EXPECT_EQ(3u, s->ledLevel) << c.what;
         EXPECT_EQ(0, DrainQueue(window)) << c.what;
     }
@@ -147,7 +112,6 @@ TEST_F(AgentWindowTest, ARefusedCreationShutsDownOnceThoughWM_DESTROYFollows)
     // the refusal's own shut-down. The key controller must be unloaded once only.
     ClearNotebook(s);
     s->failInitEx = 1;
-    g_programInstance = GetModuleHandleA(nullptr);
     EXPECT_EQ(-1, AgentWindowProc(window, WM_CREATE, 0, 0));
     EXPECT_EQ(0, AgentWindowProc(window, WM_DESTROY, 0, 0));
     EXPECT_EQ(1u, s->unloadDriverCalls);

@@ -1,5 +1,5 @@
 // Binding the audio libraries: the endpoint library's path, the tables, forwarding.
-#include "agent_harness.h"
+#include "agent_unit.h"
 #include "audio_backend.h"
 
 TEST(EndpointLibraryPathTest, PernetFromTheProgramsDirectory)
@@ -29,9 +29,13 @@ TEST(EndpointLibraryPathTest, PernetFromTheProgramsDirectory)
     }
 }
 
-class BackEndTest : public NotebookTest {
+class BackEndTest : public AgentUnitTest {
 protected:
-    void TearDown() override { UnbindAudioBackEnd(); }
+    void TearDown() override
+    {
+        UnbindAudioBackEnd();
+        AgentUnitTest::TearDown();
+    }
 };
 
 TEST_F(BackEndTest, EndpointRegistrationHandsOverTheMessageNumbers)

@@ -1,6 +1,6 @@
 // The LED command channel against the simulated EC: port traffic, the configuration path, the
 // key controller's start and stop.
-#include "agent_harness.h"
+#include "agent_unit.h"
 #include "led_channel.h"
 
 static int s_pauses;
@@ -10,12 +10,11 @@ static void CountPause(DWORD ms)
     s_pauses++;
 }
 
-class LedChannelTest : public NotebookTest {
+class LedChannelTest : public AgentUnitTest {
 protected:
     void SetUp() override
     {
-        NotebookTest::SetUp();
-        g_keyControllerReady = false;
+        AgentUnitTest::SetUp();
         StartKeyController();   // the stand-in gives port access only after a real start
         ASSERT_TRUE(g_keyControllerReady);
     }
@@ -55,7 +54,6 @@ TEST_F(LedChannelTest, PortTrafficPerEcBehaviour)
         EXPECT_EQ(std::string(c.traffic), TraceText(s)) << c.what;
         EXPECT_EQ(c.pauses, s_pauses) << c.what << ": 10 ms pauses";
     }
-    g_ecPauseSeam = nullptr;
 }
 
 TEST_F(LedChannelTest, AFailedWriteEndsTheCommandUnlessItIsTheClosingByte)
@@ -89,7 +87,6 @@ TEST_F(LedChannelTest, AFailedWriteEndsTheCommandUnlessItIsTheClosingByte)
         EXPECT_EQ(std::string(c.traffic), TraceText(s)) << c.what << " fails";
     }
     s->failWriteAt = s->failReadAt = 0;
-    g_ecPauseSeam = nullptr;
 }
 
 TEST_F(LedChannelTest, AnEcThatTakesItsTime)
@@ -130,7 +127,6 @@ TEST_F(LedChannelTest, AnEcThatTakesItsTime)
         EXPECT_EQ(c.written, written) << c.what << ": " << TraceText(s);
         EXPECT_EQ(c.result ? 1u : 0u, s->ledCommands) << c.what;
     }
-    g_ecPauseSeam = nullptr;
 }
 
 TEST_F(LedChannelTest, EachCommandStartsWithAClearedScratchByte)
@@ -140,7 +136,6 @@ TEST_F(LedChannelTest, EachCommandStartsWithAClearedScratchByte)
     SimClearEc(s);
     ASSERT_TRUE(SendEcCommand(0x45, 0x8B, 0x03));
     ASSERT_TRUE(SendEcCommand(0x45, 0x8B, 0x04));
-    g_ecPauseSeam = nullptr;
     std::string seen;
     for (LONG i = 0; i < s->traceCount; i++) {
         char item[8];

@@ -1,6 +1,6 @@
 // The full build's volume-to-LED policy: bands, mixer percentages, the repeat rule, and reads
 // through the bound stand-in libraries.
-#include "agent_harness.h"
+#include "agent_unit.h"
 #include "audio_backend.h"
 #include "led_channel.h"
 #include "led_policy.h"
@@ -9,23 +9,20 @@
 static DWORD s_now;   // the tick count the policy sees
 const uint32_t kNoLevel = 9;   // the EC's LED level before any command
 
-class LedPolicyTest : public NotebookTest {
+class LedPolicyTest : public AgentUnitTest {
 protected:
     void SetUp() override
     {
-        NotebookTest::SetUp();
+        AgentUnitTest::SetUp();
         g_ecPauseSeam = [](DWORD) {};
         g_tickCountSeam = [] { return s_now; };
-        g_keyControllerReady = false;
         StartKeyController();   // the stand-in gives port access only after a real start
         ASSERT_TRUE(g_keyControllerReady);
-        g_lastLedSendTime = 0;
     }
     void TearDown() override
     {
         UnbindAudioBackEnd();
-        g_tickCountSeam = nullptr;
-        g_ecPauseSeam = nullptr;
+        AgentUnitTest::TearDown();
     }
     // As before the first update: no command sent yet, an empty EC trace.
     void ForgetLastCommand()

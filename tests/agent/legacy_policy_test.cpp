@@ -1,9 +1,9 @@
 // The legacy build's level rule and update, reading the mixer through the linked stand-in, and
 // its window procedure when a library call dispatches a volume change while an update runs.
-#include "agent_harness.h"
+#include "agent_unit.h"
 #include "led_channel.h"
 #include "led_update.h"
-#include "legacy.h"
+#include "legacy_policy.h"
 #include "shell.h"
 
 TEST(LegacyLevelTest, FifthOfTheRangeRoundedUp)
@@ -22,7 +22,7 @@ TEST(LegacyLevelTest, FifthOfTheRangeRoundedUp)
             << "range " << c.minimum << ".." << c.maximum << ", highest " << c.highest;
 }
 
-using LegacyUpdateTest = NotebookTest;
+using LegacyUpdateTest = AgentUnitTest;
 
 TEST_F(LegacyUpdateTest, ReadsTheMixerAndSendsTheLevel)
 {
@@ -64,15 +64,6 @@ TEST_F(LegacyUpdateTest, ReadsTheMixerAndSendsTheLevel)
     }
 }
 
-// The agent's window procedure in a window of the test's own: creation and destruction are
-// not the agent's here.
-static LRESULT CALLBACK TestWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (msg == WM_CREATE || msg == WM_DESTROY)
-        return DefWindowProcA(window, msg, wParam, lParam);
-    return AgentWindowProc(window, msg, wParam, lParam);
-}
-
 TEST_F(LegacyUpdateTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
 {
     // The legacy build updates straight from the message, without a refresh guard: the update
@@ -86,13 +77,7 @@ TEST_F(LegacyUpdateTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
         {"Fennick pumps as the first data byte is written", kReenterInPortWrite, 2},
         {"Fennick pumps at the flush's status read", kReenterInPortRead, 1},
     };
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = TestWindowProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "LegacyWindowTest";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  wc.hInstance, nullptr);
+    HWND window = CreateAgentTestWindow();
     ASSERT_NE(nullptr, window);
     g_ecPauseSeam = [](DWORD) {};
     g_tickCountSeam = [] { return (DWORD)10000; };   // one moment: a repeat is held back
@@ -104,17 +89,8 @@ TEST_F(LegacyUpdateTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
         s->mixerMax = 65535;
         s->channelCount = 1;
         s->channels[0] = 30000;   // level 3 by the legacy rule
-        s->reenterPoint = c.point;
-        s->reenterAt = c.at;
-        PostMessageA(window, WM_USER, 0, 0);
-        SendMessageA(window, WM_USER, 0, 0);
-        EXPECT_EQ(1, s->reentered) << c.what << ": the queued message was dispatched inside";
-        EXPECT_EQ(1, s->maxMinCalls) << c.what << ": the nested update read the mixer";
-        EXPECT_EQ("r6C=00 r6C=00 w6C=45 r6C=00 w68=8B r6C=00 w68=03 r6C=00 w6C=FF",
-                  TraceText(s))
-            << c.what << ": one LED command, not interleaved with another";
+        ExpectOneCommandThoughReentered(window, s, c.what, c.point, c.at,
+                                        &NotebookState::maxMinCalls);
     }
-    g_tickCountSeam = nullptr;
-    g_ecPauseSeam = nullptr;
     DestroyWindow(window);
 }

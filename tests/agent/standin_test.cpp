@@ -1,11 +1,11 @@
 // The Fennick stand-in is as strict as the real library: port access outside a loaded driver,
 // and bytes the EC cannot take, are recorded as violations, which every agent test checks for.
-#include "agent_harness.h"
+#include "agent_unit.h"
 #include "led_channel.h"
 #include <functional>
 #include <gtest/gtest-spi.h>
 
-using StrictStandInTest = NotebookTest;
+using StrictStandInTest = AgentUnitTest;
 
 static NotebookState *s_checked;   // for the check run under EXPECT_NONFATAL_FAILURE
 

@@ -25,10 +25,7 @@ void AgentDestroy(HWND window)
 
 LRESULT AgentCreate(HWND window)
 {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (GetVersionExA(&version) && version.dwMajorVersion > 5)
-        g_backEndMode = kEndpointMode;
+    ChooseBackEndMode();
     StartKeyController();
     if (!BindAudioBackEnd() || !RegisterVolumeNotifications(window)) {
         AgentDestroy(window);

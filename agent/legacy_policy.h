@@ -1,5 +1,5 @@
-// The legacy build's own part: the mixer library linked at load time, its level rule and its
-// LED update. It has no back-end mode, no binding and no endpoint library.
+// The legacy build's volume-to-LED policy: its own level rule over the mixer's range, and its
+// LED update.
 #pragma once
 #include <windows.h>
 
