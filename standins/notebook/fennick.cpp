@@ -55,9 +55,9 @@ static BYTE Read(NotebookState *s, DWORD port)
     if (port == 0x6C) {
         BYTE status = 0;
         if (s->staleOutputBytes > 0 || s->ecBehaviour == kEcOutputNeverClears)
-            status |= 0x01;
+            status |= kEcOutputFull;
         if (InputFull(s))
-            status |= 0x02;
+            status |= kEcInputFull;
         if (s->inputBusyLeft > 0)
             s->inputBusyLeft--;
         return status;

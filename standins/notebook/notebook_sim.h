@@ -17,13 +17,23 @@ enum EcBehaviour : uint32_t {
 };
 
 // Calls and events in the order they happened, across all stand-ins.
-enum SimCall : uint32_t {
-    kCallNone = 0,
-    kCallFennickInit, kCallFennickLoadDriver, kCallFennickUnLoadDriver,
-    kCallOskalLoaded, kCallOskalFreed, kCallOskalHook, kCallOskalUnHook,
-    kCallPernetLoaded, kCallPernetFreed, kCallPernetInitEx, kCallPernetRegister,
-    kCallPernetUnregister, kCallPernetDeInit,
-};
+// Each with the name the call log shows; one list, so values and names cannot drift apart.
+#define SIM_CALLS(X)                                                                           \
+    X(kCallNone, "none") X(kCallFennickInit, "Fennick_Init")                                    \
+    X(kCallFennickLoadDriver, "Fennick_LoadDriver")                                            \
+    X(kCallFennickUnLoadDriver, "Fennick_UnLoadDriver") X(kCallOskalLoaded, "Oskal loaded")    \
+    X(kCallOskalFreed, "Oskal freed") X(kCallOskalHook, "Oskal_HookDevice")                    \
+    X(kCallOskalUnHook, "Oskal_UnHookDevice") X(kCallPernetLoaded, "Pernet loaded")            \
+    X(kCallPernetFreed, "Pernet freed") X(kCallPernetInitEx, "Pernet_InitEx")                  \
+    X(kCallPernetRegister, "Pernet_Register") X(kCallPernetUnregister, "Pernet_Unregister")    \
+    X(kCallPernetDeInit, "Pernet_DeInit")
+#define SIM_CALL_VALUE(value, name) value,
+enum SimCall : uint32_t { SIM_CALLS(SIM_CALL_VALUE) };
+#undef SIM_CALL_VALUE
+
+// The EC's status bits, read from port 0x6C.
+const BYTE kEcOutputFull = 0x01;
+const BYTE kEcInputFull = 0x02;
 
 // Where a stand-in library, told to, dispatches the calling thread's queued messages before it
 // answers, as a library that pumps messages would: the window procedure is re-entered from
@@ -265,12 +275,9 @@ inline void SimRequestMixerNotes(NotebookState *s, LONG count)
 
 inline const char *SimCallName(uint32_t c)
 {
-    static const char *const kNames[] = {
-        "none", "Fennick_Init", "Fennick_LoadDriver", "Fennick_UnLoadDriver",
-        "Oskal loaded", "Oskal freed", "Oskal_HookDevice", "Oskal_UnHookDevice",
-        "Pernet loaded", "Pernet freed", "Pernet_InitEx", "Pernet_Register",
-        "Pernet_Unregister", "Pernet_DeInit",
-    };
+#define SIM_CALL_NAME(value, name) name,
+    static const char *const kNames[] = {SIM_CALLS(SIM_CALL_NAME)};
+#undef SIM_CALL_NAME
     return c < sizeof kNames / sizeof kNames[0] ? kNames[c] : "?";
 }
 

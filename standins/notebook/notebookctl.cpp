@@ -105,8 +105,8 @@ static std::string EcTrouble(LONG first, bool commandTaken)
             break;
         }
     }
-    const char *why = status & 0x01   ? "the EC's output buffer did not empty"
-                      : status & 0x02 ? "the EC's input buffer stayed full"
+    const char *why = status & kEcOutputFull  ? "the EC's output buffer did not empty"
+                      : status & kEcInputFull ? "the EC's input buffer stayed full"
                                       : "the agent stopped";
     if (commandTaken)
         snprintf(text, sizeof text, "no closing byte: %s", why);

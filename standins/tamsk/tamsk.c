@@ -1,69 +1,34 @@
-/*
- * Tamsk.sys stand-in: a kernel-mode driver that answers the port I/O library's requests over
- * a simulated machine, logs them, and obeys the diagnostic requests of tamsk_diag.h.
- *
- * Simulated machine (nothing touches real hardware):
- * - Port space: 65536 bytes; a word or double word covers consecutive ports, little-endian,
- *   wrapping after port 0xFFFF. An unwritten port reads PortioUnwrittenPort(port).
- *   Port numbers above 0xFFFF are refused.
- * - Indexed registers: a table keyed by (index port, register index); the data port is not
- *   part of the key. A write of width W stores the value zero-extended to 32 bits; a read of
- *   width W returns its low W bytes. An unwritten register reads
- *   PortioUnwrittenRegister(index port, index). The table is separate from the port space.
- * - ECs: one EC per command port, each with 256 bytes of RAM starting as
- *   PortioUnwrittenEcRam(address) and an address pointer starting at 0. The default pair
- *   is PORTIO_EC_DEFAULT_COMMAND_PORT/PORTIO_EC_DEFAULT_DATA_PORT; a named pair with the same
- *   command port reaches the same EC. The Dorvane index method has an EC of its own.
- *   Commands (data bytes d[0..n-1]; n is 1 for EC requests, 0, 1 or count for Dorvane):
- *     0x80 read:   if n > 0, pointer = d[0]; response = RAM[pointer]
- *     0x81 write:  each d[i] is stored at RAM[pointer], pointer += 1 (wrapping);
- *                  response = the last byte stored (RAM[pointer] when n = 0)
- *     0x82 select: if n > 0, pointer = d[n-1]; response = RAM[pointer]
- *     others:      nothing changes; response = command ^ 0xFF
- *   Status double word 1 on success.
- * - Dorvane configuration: port type, four I/O addresses, four port devices, four EC
- *   addresses, all 0 at start; a set replies status 1 and a get returns the last set.
- *   0x9C4024E4 carries the 2-byte command+data record (input length 2) or the data block
- *   (input length 5 + count, count at offset 1, count > 0); other lengths are refused.
- * Lengths must be exactly those of the records; anything else fails with
- * STATUS_INVALID_PARAMETER and changes nothing. The register table holds MAX_REGISTERS
- * registers and there are at most MAX_ECS ECs; a write beyond them fails with
- * STATUS_INSUFFICIENT_RESOURCES. Faults and the log: see tamsk_diag.h.
- */
+// Tamsk.sys stand-in: a kernel-mode driver that answers the port I/O library's requests over
+// a simulated machine, logs them, and obeys the diagnostic requests. tamsk_diag.h describes
+// the machine, the faults and the log; nothing here touches real hardware.
 #include <ddk/wdm.h>
 #include "tamsk_diag.h"
 
-/* Not declared by the mingw DDK headers. */
+// Not declared by the mingw DDK headers.
 NTSYSAPI HANDLE NTAPI PsGetCurrentProcessId(void);
 
-#define TAG 0x6B736D54 /* 'TmsK' */
+#define TAG 0x6B736D54  // 'TmsK'
 #define MAX_REGISTERS 1024
 #define MAX_ECS 16
 #define EC_RAM_SIZE 256
-#define MAX_HOLD_MS 60000u /* a mistaken hold must not wedge the driver for long */
-#define EC_STATUS_OK PORTIO_EC_STATUS_OK
-#define EC_CMD_READ PORTIO_EC_CMD_READ
-#define EC_CMD_WRITE PORTIO_EC_CMD_WRITE
-#define EC_CMD_SELECT PORTIO_EC_CMD_SELECT
-#define DIAG_FUNCTION_FIRST PORTIO_DIAG_FUNCTION_BASE
-#define FUNCTION_OF(code) (((code) >> 2) & 0xFFFu)
+#define MAX_HOLD_MS 60000u  // a mistaken hold must not wedge the driver for long
 
 typedef struct { uint32_t indexPort, index, value; } RegCell;
 typedef struct {
-    uint32_t commandPort; /* 0: free slot */
+    uint32_t commandPort;  // 0: free slot
     uint8_t pointer;
     uint8_t ram[EC_RAM_SIZE];
 } EcState;
 
-/* The simulated machine and the diagnostic state; guarded by s_lock. */
+// The simulated machine and the diagnostic state; guarded by s_lock.
 static struct {
     uint8_t port[0x10000];
     uint8_t portWritten[0x10000];
     RegCell reg[MAX_REGISTERS];
     uint32_t regCount;
-    EcState ec[MAX_ECS];   /* ec[0] is the default pair */
+    EcState ec[MAX_ECS];  // ec[0] is the default pair
     EcState dorvaneEc;
-    /* Dorvane configuration records as the last set request sent them. */
+    // Dorvane configuration records as the last set request sent them.
     uint8_t dvType[PORTIO_DORVANE_PORT_TYPE_SIZE];
     uint8_t dvIo[PORTIO_DORVANE_ADDRESSES_SIZE];
     uint8_t dvDevice[PORTIO_DORVANE_DEVICES_SIZE];
@@ -94,7 +59,7 @@ static void MachineReset(void)
     EcInit(&s_machine.dorvaneEc, 0);
 }
 
-/* ---- Port space ---- */
+// ---- Port space ----
 
 static uint8_t PortGet(uint32_t port)
 {
@@ -123,7 +88,7 @@ static void PortWrite(uint32_t port, unsigned width, uint32_t v)
     for (i = 0; i < width; i++) PortSet(port + i, (uint8_t)(v >> (8 * i)));
 }
 
-/* ---- Indexed registers ---- */
+// ---- Indexed registers ----
 
 static RegCell *RegFind(uint32_t indexPort, uint32_t index)
 {
@@ -153,7 +118,7 @@ static BOOLEAN RegWrite(uint32_t indexPort, uint32_t index, uint32_t value)
     return TRUE;
 }
 
-/* ---- ECs ---- */
+// ---- ECs ----
 
 static EcState *EcFind(uint32_t commandPort, BOOLEAN create)
 {
@@ -174,14 +139,14 @@ static uint8_t EcExecute(EcState *ec, uint8_t command, const uint8_t *data, uint
 {
     uint32_t i;
     switch (command) {
-    case EC_CMD_READ:
+    case PORTIO_EC_CMD_READ:
         if (n > 0) ec->pointer = data[0];
         return ec->ram[ec->pointer];
-    case EC_CMD_WRITE:
+    case PORTIO_EC_CMD_WRITE:
         if (n == 0) return ec->ram[ec->pointer];
         for (i = 0; i < n; i++) ec->ram[ec->pointer++] = data[i];
         return data[n - 1];
-    case EC_CMD_SELECT:
+    case PORTIO_EC_CMD_SELECT:
         if (n > 0) ec->pointer = data[n - 1];
         return ec->ram[ec->pointer];
     default:
@@ -189,16 +154,16 @@ static uint8_t EcExecute(EcState *ec, uint8_t command, const uint8_t *data, uint
     }
 }
 
-/* ---- Requests ---- */
+// ---- Requests ----
 
 typedef struct {
     uint32_t code;
-    const uint8_t *in;   /* private copy of the input */
+    const uint8_t *in;  // private copy of the input
     uint32_t inLen;
-    uint8_t *out;        /* the system buffer */
+    uint8_t *out;  // the system buffer
     uint32_t outLen;
-    uint32_t written;    /* output bytes filled */
-    BOOLEAN hasStatus;  /* output starts with a status double word */
+    uint32_t written;  // output bytes filled
+    BOOLEAN hasStatus;  // output starts with a status double word
 } Request;
 
 #define CHECK_LENGTHS(r, i, o) \
@@ -218,19 +183,14 @@ static uint32_t ReplySize(BOOLEAN withResponse)
 static void PutEcReply(Request *r, uint8_t response, BOOLEAN withResponse)
 {
     uint8_t reply[PORTIO_EC_REPLY_RESPONSE_SIZE];
-    PortioStoreLe(reply, EC_STATUS_OK, 4);
+    PortioStoreLe(reply, PORTIO_EC_STATUS_OK, 4);
     reply[PORTIO_EC_REPLY_RESPONSE] = response;
     Put(r, reply, ReplySize(withResponse));
     r->hasStatus = TRUE;
 }
 
-static unsigned WidthOf(unsigned index) { return index % 3 == 0 ? 1u : index % 3 == 1 ? 2u : 4u; }
-
-
-static NTSTATUS DoPort(Request *r, unsigned index)
+static NTSTATUS DoPort(Request *r, unsigned width, BOOLEAN isWrite)
 {
-    unsigned width = WidthOf(index);
-    BOOLEAN isWrite = index >= 3;
     uint32_t port;
     CHECK_LENGTHS(r, PORTIO_PORT_RECORD_SIZE(width, isWrite), isWrite ? 0 : width);
     port = PortioLoadLe(r->in, 4);
@@ -244,49 +204,52 @@ static NTSTATUS DoPort(Request *r, unsigned index)
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS DoIndexed(Request *r, unsigned index)
+static NTSTATUS DoIndexedSingle(Request *r, unsigned width, BOOLEAN isWrite)
 {
-    unsigned width = WidthOf(index);
-    BOOLEAN isWrite = (index % 6) >= 3;
-    uint32_t element = PORTIO_INDEXED_ELEMENT_SIZE(width, isWrite);
-    uint32_t indexPort, count, i;
-    const uint8_t *e;
-
-    if (r->inLen < PORTIO_INDEXED_SINGLE_HEADER) return STATUS_INVALID_PARAMETER;
+    const uint8_t *element = r->in + PORTIO_INDEXED_SINGLE_HEADER;
+    uint32_t indexPort;
+    CHECK_LENGTHS(r, PORTIO_INDEXED_SINGLE_SIZE(width, isWrite), isWrite ? 0 : width);
     indexPort = PortioLoadLe(r->in + PORTIO_INDEXED_INDEX_PORT, 4);
-    if (index < 6) {
-        CHECK_LENGTHS(r, PORTIO_INDEXED_SINGLE_SIZE(width, isWrite), isWrite ? 0 : width);
-        e = r->in + PORTIO_INDEXED_SINGLE_HEADER;
-        if (isWrite) return RegWrite(indexPort, PortioLoadLe(e, width), PortioLoadLe(e + width, width))
-                             ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
-        PortioStoreLe(r->out, RegRead(indexPort, PortioLoadLe(e, width)), width);
-        r->written = width;
-        return STATUS_SUCCESS;
-    }
+    if (isWrite)
+        return RegWrite(indexPort, PortioLoadLe(element, width),
+                        PortioLoadLe(element + width, width))
+                   ? STATUS_SUCCESS
+                   : STATUS_INSUFFICIENT_RESOURCES;
+    PortioStoreLe(r->out, RegRead(indexPort, PortioLoadLe(element, width)), width);
+    r->written = width;
+    return STATUS_SUCCESS;
+}
+
+static NTSTATUS DoIndexedList(Request *r, unsigned width, BOOLEAN isWrite)
+{
+    uint32_t elementSize = PORTIO_INDEXED_ELEMENT_SIZE(width, isWrite);
+    uint32_t indexPort, count, i;
+    const uint8_t *element;
+
     if (r->inLen < PORTIO_INDEXED_LIST_HEADER) return STATUS_INVALID_PARAMETER;
+    indexPort = PortioLoadLe(r->in + PORTIO_INDEXED_INDEX_PORT, 4);
     count = PortioLoadLe(r->in + PORTIO_INDEXED_LIST_COUNT, 4);
-    if (count == 0 || (uint64_t)count * element + PORTIO_INDEXED_LIST_HEADER != r->inLen
-        || (uint64_t)r->outLen != (isWrite ? 0 : (uint64_t)count * width))
+    if (count == 0 || (uint64_t)count * elementSize + PORTIO_INDEXED_LIST_HEADER != r->inLen ||
+        (uint64_t)r->outLen != (isWrite ? 0 : (uint64_t)count * width))
         return STATUS_INVALID_PARAMETER;
-    for (i = 0, e = r->in + PORTIO_INDEXED_LIST_HEADER; i < count; i++, e += element) {
-        uint32_t reg = PortioLoadLe(e, width);
-        if (isWrite) {
-            if (!RegWrite(indexPort, reg, PortioLoadLe(e + width, width)))
-                return STATUS_INSUFFICIENT_RESOURCES;
-        } else {
-            PortioStoreLe(r->out + i * width, RegRead(indexPort, reg), width);
+    element = r->in + PORTIO_INDEXED_LIST_HEADER;
+    for (i = 0; i < count; i++, element += elementSize) {
+        uint32_t index = PortioLoadLe(element, width);
+        if (!isWrite) {
+            PortioStoreLe(r->out + i * width, RegRead(indexPort, index), width);
+        } else if (!RegWrite(indexPort, index, PortioLoadLe(element + width, width))) {
+            return STATUS_INSUFFICIENT_RESOURCES;
         }
     }
     r->written = isWrite ? 0 : count * width;
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS DoEc(Request *r, unsigned index)
+// An EC command on the default pair, or on the pair the record names.
+static NTSTATUS DoEc(Request *r, BOOLEAN named, BOOLEAN withResponse)
 {
-    BOOLEAN withResponse = index & 1;
-    BOOLEAN named = index >= 2;
     uint32_t commandPort = PORTIO_EC_DEFAULT_COMMAND_PORT;
-    const uint8_t *cd = r->in;
+    const uint8_t *command = r->in;
     EcState *ec;
 
     CHECK_LENGTHS(r, named ? PORTIO_EC_PORTS_COMMAND_SIZE : PORTIO_EC_COMMAND_SIZE,
@@ -296,24 +259,36 @@ static NTSTATUS DoEc(Request *r, unsigned index)
         if (commandPort == 0 || commandPort > 0xFFFF ||
             PortioLoadLe(r->in + PORTIO_EC_PORTS_DATA_PORT, 4) > 0xFFFF)
             return STATUS_INVALID_PARAMETER;
-        cd = r->in + PORTIO_EC_PORTS_PREFIX;
+        command = r->in + PORTIO_EC_PORTS_PREFIX;
     }
     ec = EcFind(commandPort, TRUE);
     if (!ec) return STATUS_INSUFFICIENT_RESOURCES;
-    PutEcReply(r, EcExecute(ec, cd[0], cd + 1, 1), withResponse);
+    PutEcReply(r, EcExecute(ec, command[0], command + 1, 1), withResponse);
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS DoDorvaneConfig(Request *r, void *field, uint32_t size, BOOLEAN set)
+// A set stores the record and replies with status 1; a get returns what the last set stored.
+static NTSTATUS DoDorvaneSet(Request *r, void *field, uint32_t size)
 {
-    if (set) {
-        CHECK_LENGTHS(r, size, PORTIO_EC_REPLY_SIZE);
-        RtlCopyMemory(field, r->in, size);
-        PutEcReply(r, 0, FALSE);
-    } else {
-        CHECK_LENGTHS(r, 0, size);
-        Put(r, field, size);
-    }
+    CHECK_LENGTHS(r, size, PORTIO_EC_REPLY_SIZE);
+    RtlCopyMemory(field, r->in, size);
+    PutEcReply(r, 0, FALSE);
+    return STATUS_SUCCESS;
+}
+
+static NTSTATUS DoDorvaneGet(Request *r, const void *field, uint32_t size)
+{
+    CHECK_LENGTHS(r, 0, size);
+    Put(r, field, size);
+    return STATUS_SUCCESS;
+}
+
+// A command with `data` bytes (0 or 1) on the Dorvane index method's EC.
+static NTSTATUS DoDorvaneCommand(Request *r, uint32_t data, BOOLEAN withResponse)
+{
+    CHECK_LENGTHS(r, data ? PORTIO_DORVANE_COMMAND_DATA_SIZE : PORTIO_DORVANE_COMMAND_SIZE,
+                  ReplySize(withResponse));
+    PutEcReply(r, EcExecute(&s_machine.dorvaneEc, r->in[0], r->in + 1, data), withResponse);
     return STATUS_SUCCESS;
 }
 
@@ -322,60 +297,70 @@ static NTSTATUS DoDorvaneBlock(Request *r, BOOLEAN withResponse)
     uint32_t count;
     if (r->inLen < PORTIO_DORVANE_BLOCK_HEADER) return STATUS_INVALID_PARAMETER;
     count = PortioLoadLe(r->in + PORTIO_DORVANE_BLOCK_COUNT, 4);
-    if (count == 0 || (uint64_t)count + PORTIO_DORVANE_BLOCK_HEADER != r->inLen) return STATUS_INVALID_PARAMETER;
+    if (count == 0 || (uint64_t)count + PORTIO_DORVANE_BLOCK_HEADER != r->inLen)
+        return STATUS_INVALID_PARAMETER;
     CHECK_LENGTHS(r, r->inLen, ReplySize(withResponse));
-    PutEcReply(r, EcExecute(&s_machine.dorvaneEc, r->in[0], r->in + PORTIO_DORVANE_BLOCK_HEADER, count),
-                 withResponse);
+    PutEcReply(r,
+               EcExecute(&s_machine.dorvaneEc, r->in[0], r->in + PORTIO_DORVANE_BLOCK_HEADER,
+                         count),
+               withResponse);
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS DoDorvane(Request *r, unsigned index)
-{
-    EcState *ec = &s_machine.dorvaneEc;
-    switch (index) {
-    case 0: return DoDorvaneConfig(r, s_machine.dvType, sizeof(s_machine.dvType), TRUE);
-    case 1: return DoDorvaneConfig(r, s_machine.dvIo, sizeof(s_machine.dvIo), TRUE);
-    case 2: return DoDorvaneConfig(r, s_machine.dvDevice, sizeof(s_machine.dvDevice), TRUE);
-    case 3: return DoDorvaneConfig(r, s_machine.dvType, sizeof(s_machine.dvType), FALSE);
-    case 4: return DoDorvaneConfig(r, s_machine.dvIo, sizeof(s_machine.dvIo), FALSE);
-    case 5: return DoDorvaneConfig(r, s_machine.dvDevice, sizeof(s_machine.dvDevice), FALSE);
-    case 6: return DoDorvaneConfig(r, s_machine.dvEc, sizeof(s_machine.dvEc), FALSE);
-    case 7: return DoDorvaneConfig(r, s_machine.dvEc, sizeof(s_machine.dvEc), TRUE);
-    case 10: /* command */
-    case 11: /* command with response */
-        CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_SIZE, ReplySize(index == 11));
-        PutEcReply(r, EcExecute(ec, r->in[0], NULL, 0), index == 11);
-        return STATUS_SUCCESS;
-    case 12: /* command and data */
-        CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_DATA_SIZE, PORTIO_EC_REPLY_SIZE);
-        PutEcReply(r, EcExecute(ec, r->in[0], r->in + 1, 1), FALSE);
-        return STATUS_SUCCESS;
-    case 13: /* command and data, or data block, with response */
-        if (r->inLen == PORTIO_DORVANE_COMMAND_DATA_SIZE) {
-            CHECK_LENGTHS(r, PORTIO_DORVANE_COMMAND_DATA_SIZE, PORTIO_EC_REPLY_RESPONSE_SIZE);
-            PutEcReply(r, EcExecute(ec, r->in[0], r->in + 1, 1), TRUE);
-            return STATUS_SUCCESS;
-        }
-        return DoDorvaneBlock(r, TRUE);
-    case 14: /* data block */
-        return DoDorvaneBlock(r, FALSE);
-    default:
-        return STATUS_INVALID_DEVICE_REQUEST;
-    }
-}
-
+// One request of the library's families, by its code.
 static NTSTATUS DispatchFamily(Request *r)
 {
-    uint32_t function = FUNCTION_OF(r->code);
-    uint32_t rel;
-    /* Only device type 0x9C40 with FILE_ANY_ACCESS and METHOD_BUFFERED. */
-    if ((r->code >> 16) != PORTIO_DEVICE_TYPE || (r->code & 0xC003) != 0 || function < PORTIO_FUNCTION_FIRST)
-        return STATUS_INVALID_DEVICE_REQUEST;
-    rel = function - PORTIO_FUNCTION_FIRST;
-    if (rel >= PORTIO_BASE_PORT && rel < PORTIO_BASE_PORT + 6) return DoPort(r, rel - PORTIO_BASE_PORT);
-    if (rel >= PORTIO_BASE_INDEXED && rel < PORTIO_BASE_INDEXED + 12) return DoIndexed(r, rel - PORTIO_BASE_INDEXED);
-    if (rel >= PORTIO_BASE_EC && rel < PORTIO_BASE_EC + 4) return DoEc(r, rel - PORTIO_BASE_EC);
-    if (rel >= PORTIO_BASE_DORVANE && rel < PORTIO_BASE_DORVANE + 15) return DoDorvane(r, rel - PORTIO_BASE_DORVANE);
+    switch (r->code) {
+    case PORTIO_INPUT_BYTE: return DoPort(r, 1, FALSE);
+    case PORTIO_INPUT_WORD: return DoPort(r, 2, FALSE);
+    case PORTIO_INPUT_DWORD: return DoPort(r, 4, FALSE);
+    case PORTIO_OUTPUT_BYTE: return DoPort(r, 1, TRUE);
+    case PORTIO_OUTPUT_WORD: return DoPort(r, 2, TRUE);
+    case PORTIO_OUTPUT_DWORD: return DoPort(r, 4, TRUE);
+
+    case PORTIO_READ_INDEXED_BYTE: return DoIndexedSingle(r, 1, FALSE);
+    case PORTIO_READ_INDEXED_WORD: return DoIndexedSingle(r, 2, FALSE);
+    case PORTIO_READ_INDEXED_DWORD: return DoIndexedSingle(r, 4, FALSE);
+    case PORTIO_WRITE_INDEXED_BYTE: return DoIndexedSingle(r, 1, TRUE);
+    case PORTIO_WRITE_INDEXED_WORD: return DoIndexedSingle(r, 2, TRUE);
+    case PORTIO_WRITE_INDEXED_DWORD: return DoIndexedSingle(r, 4, TRUE);
+    case PORTIO_READ_INDEXED_BYTE_ARRAY: return DoIndexedList(r, 1, FALSE);
+    case PORTIO_READ_INDEXED_WORD_ARRAY: return DoIndexedList(r, 2, FALSE);
+    case PORTIO_READ_INDEXED_DWORD_ARRAY: return DoIndexedList(r, 4, FALSE);
+    case PORTIO_WRITE_INDEXED_BYTE_ARRAY: return DoIndexedList(r, 1, TRUE);
+    case PORTIO_WRITE_INDEXED_WORD_ARRAY: return DoIndexedList(r, 2, TRUE);
+    case PORTIO_WRITE_INDEXED_DWORD_ARRAY: return DoIndexedList(r, 4, TRUE);
+
+    case PORTIO_EC_COMMAND: return DoEc(r, FALSE, FALSE);
+    case PORTIO_EC_COMMAND_RESPONSE: return DoEc(r, FALSE, TRUE);
+    case PORTIO_EC_COMMAND_PORTS: return DoEc(r, TRUE, FALSE);
+    case PORTIO_EC_COMMAND_PORTS_RESPONSE: return DoEc(r, TRUE, TRUE);
+
+    case PORTIO_DORVANE_SET_PORT_TYPE:
+        return DoDorvaneSet(r, s_machine.dvType, sizeof(s_machine.dvType));
+    case PORTIO_DORVANE_SET_IO_ADDRESS:
+        return DoDorvaneSet(r, s_machine.dvIo, sizeof(s_machine.dvIo));
+    case PORTIO_DORVANE_SET_PORT_DEVICE:
+        return DoDorvaneSet(r, s_machine.dvDevice, sizeof(s_machine.dvDevice));
+    case PORTIO_DORVANE_SET_EC_ADDRESS:
+        return DoDorvaneSet(r, s_machine.dvEc, sizeof(s_machine.dvEc));
+    case PORTIO_DORVANE_GET_PORT_TYPE:
+        return DoDorvaneGet(r, s_machine.dvType, sizeof(s_machine.dvType));
+    case PORTIO_DORVANE_GET_IO_ADDRESS:
+        return DoDorvaneGet(r, s_machine.dvIo, sizeof(s_machine.dvIo));
+    case PORTIO_DORVANE_GET_PORT_DEVICE:
+        return DoDorvaneGet(r, s_machine.dvDevice, sizeof(s_machine.dvDevice));
+    case PORTIO_DORVANE_GET_EC_ADDRESS:
+        return DoDorvaneGet(r, s_machine.dvEc, sizeof(s_machine.dvEc));
+    case PORTIO_DORVANE_COMMAND: return DoDorvaneCommand(r, 0, FALSE);
+    case PORTIO_DORVANE_COMMAND_RESPONSE: return DoDorvaneCommand(r, 0, TRUE);
+    case PORTIO_DORVANE_DATA: return DoDorvaneCommand(r, 1, FALSE);
+    case PORTIO_DORVANE_DATA_RESPONSE:
+        // Command and data, or a data block, told apart by the input's length.
+        if (r->inLen == PORTIO_DORVANE_COMMAND_DATA_SIZE) return DoDorvaneCommand(r, 1, TRUE);
+        return DoDorvaneBlock(r, TRUE);
+    case PORTIO_DORVANE_DATA_ARRAY: return DoDorvaneBlock(r, FALSE);
+    }
     return STATUS_INVALID_DEVICE_REQUEST;
 }
 
@@ -398,7 +383,7 @@ static void LogRequest(const Request *r, uint32_t pid)
     s_counts.requests++;
 }
 
-/* A family request: log it, take the pending fault, hold if asked, then answer. */
+// A family request: log it, take the pending fault, hold if asked, then answer.
 static NTSTATUS HandleFamily(Request *r, uint32_t pid)
 {
     PortioDiagFault fault;
@@ -414,7 +399,7 @@ static NTSTATUS HandleFamily(Request *r, uint32_t pid)
     if (fault.kind == PORTIO_FAULT_HOLD) {
         LARGE_INTEGER delay;
         uint32_t ms = fault.value < MAX_HOLD_MS ? fault.value : MAX_HOLD_MS;
-        delay.QuadPart = -(LONGLONG)ms * 10000; /* relative, 100 ns units */
+        delay.QuadPart = -(LONGLONG)ms * 10000;  // relative, 100 ns units
         KeDelayExecutionThread(KernelMode, FALSE, &delay);
     }
     if (fault.kind == PORTIO_FAULT_FAIL) return STATUS_IO_DEVICE_ERROR;
@@ -456,6 +441,12 @@ static NTSTATUS DiagCell(const PortioDiagCell *c, BOOLEAN poke, uint32_t *value)
     default:
         return STATUS_INVALID_PARAMETER;
     }
+}
+
+// Diagnostic requests have functions from PORTIO_DIAG_FUNCTION_BASE on, past every family's.
+static BOOLEAN IsDiagnosticCode(uint32_t code)
+{
+    return (code >> 16) == PORTIO_DEVICE_TYPE && ((code >> 2) & 0xFFFu) >= PORTIO_DIAG_FUNCTION_BASE;
 }
 
 static NTSTATUS HandleDiag(Request *r)
@@ -553,7 +544,7 @@ static NTSTATUS NTAPI DispatchIoctl(DEVICE_OBJECT *device, IRP *irp)
     r.inLen = stack->Parameters.DeviceIoControl.InputBufferLength;
     r.outLen = stack->Parameters.DeviceIoControl.OutputBufferLength;
     r.out = irp->AssociatedIrp.SystemBuffer;
-    /* METHOD_BUFFERED shares one buffer: keep the input apart before any output is written. */
+    // METHOD_BUFFERED shares one buffer: keep the input apart before any output is written.
     if (r.inLen > sizeof(small)) {
         copy = ExAllocatePoolWithTag(NonPagedPool, r.inLen, TAG);
         if (!copy) return Finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
@@ -561,7 +552,7 @@ static NTSTATUS NTAPI DispatchIoctl(DEVICE_OBJECT *device, IRP *irp)
     if (r.inLen) RtlCopyMemory(copy, irp->AssociatedIrp.SystemBuffer, r.inLen);
     r.in = copy;
 
-    if (FUNCTION_OF(r.code) >= DIAG_FUNCTION_FIRST && (r.code >> 16) == PORTIO_DEVICE_TYPE)
+    if (IsDiagnosticCode(r.code))
         status = HandleDiag(&r);
     else
         status = HandleFamily(&r, pid);
@@ -580,13 +571,11 @@ typedef NTSTATUS (NTAPI *CreateDeviceSecureFn)(DRIVER_OBJECT *, ULONG, UNICODE_S
                                                   ULONG, BOOLEAN, const UNICODE_STRING *, const GUID *,
                                                   DEVICE_OBJECT **);
 
-/*
- * The device admits only SYSTEM and administrators when the kernel offers
- * IoCreateDeviceSecure by name (Wine's ntoskrnl does; it accepts but does not enforce the
- * SDDL, and every Wine process runs as an administrator anyway). Windows keeps that routine
- * in a static DDK library that mingw lacks, so there the device falls back to IoCreateDevice
- * with the default device security.
- */
+// The device admits only SYSTEM and administrators when the kernel offers
+// IoCreateDeviceSecure by name (Wine's ntoskrnl does; it accepts but does not enforce the
+// SDDL, and every Wine process runs as an administrator anyway). Windows keeps that routine
+// in a static DDK library that mingw lacks, so there the device falls back to IoCreateDevice
+// with the default device security.
 static NTSTATUS CreateDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT **device)
 {
     UNICODE_STRING routine, sddl;
