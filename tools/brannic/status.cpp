@@ -9,17 +9,25 @@
 #include "Brannic.h"
 #include "cli.h"
 #include "driver_protocol.h"
+#include "run_time_binding.h"
 
 // The service manager's functions (and the registry's, from the same library) are bound at
 // run time: Windows 95 has no service manager, and there brannic.exe must still load.
-#define STATUS_SCM_FUNCTIONS(X) \
-    X(OpenSCManagerA) X(OpenServiceA) X(QueryServiceConfigA) X(QueryServiceStatus) \
-    X(ChangeServiceConfigA) X(CloseServiceHandle) X(RegOpenKeyExA) X(RegQueryValueExA) \
-    X(RegCloseKey)
-#define STATUS_SCM_SLOT(name) decltype(&::name) name;
-static struct {
-    STATUS_SCM_FUNCTIONS(STATUS_SCM_SLOT)
-} scm;
+#define STATUS_FUNCTIONS(X)                                                                        \
+    X(OpenSCManagerA, BINDING_DECLARED(OpenSCManagerA))                                            \
+    X(OpenServiceA, BINDING_DECLARED(OpenServiceA))                                                \
+    X(QueryServiceConfigA, BINDING_DECLARED(QueryServiceConfigA))                                  \
+    X(QueryServiceStatus, BINDING_DECLARED(QueryServiceStatus))                                    \
+    X(ChangeServiceConfigA, BINDING_DECLARED(ChangeServiceConfigA))                                \
+    X(CloseServiceHandle, BINDING_DECLARED(CloseServiceHandle))                                    \
+    X(RegOpenKeyExA, BINDING_DECLARED(RegOpenKeyExA))                                              \
+    X(RegQueryValueExA, BINDING_DECLARED(RegQueryValueExA))                                        \
+    X(RegCloseKey, BINDING_DECLARED(RegCloseKey))
+
+struct ServiceTable {
+    STATUS_FUNCTIONS(BINDING_SLOT)
+};
+static ServiceTable s_scm;
 
 // NtQuerySemaphore reads the lock's count without taking it.
 typedef LONG(WINAPI* QuerySemaphoreFn)(HANDLE, int, void*, ULONG, ULONG*);
@@ -28,20 +36,16 @@ struct SemaphoreBasicInformation {
 };
 const DWORD kSemaphoreQueryState = 0x0001;  // the right NtQuerySemaphore needs
 
+// True when every slot was filled: each check needs them all.
 static bool BindServiceFunctions()
 {
-    HMODULE advapi = LoadLibraryA("advapi32.dll");
-    if (!advapi) return false;
-#define STATUS_SCM_BIND(name)                                    \
-    scm.name = reinterpret_cast<decltype(&::name)>(             \
-        reinterpret_cast<void (*)(void)>(GetProcAddress(advapi, #name)));
-    STATUS_SCM_FUNCTIONS(STATUS_SCM_BIND)
-#undef STATUS_SCM_BIND
-    bool all = true;
-#define STATUS_SCM_CHECK(name) all = all && scm.name;
-    STATUS_SCM_FUNCTIONS(STATUS_SCM_CHECK)
-#undef STATUS_SCM_CHECK
-    return all;
+    HMODULE module = LoadLibraryA("advapi32.dll");
+    if (!module) return false;
+    ServiceTable& table = s_scm;
+    STATUS_FUNCTIONS(BINDING_RESOLVE)
+#define STATUS_CHECK(name, type) &&table.name
+    return true STATUS_FUNCTIONS(STATUS_CHECK);
+#undef STATUS_CHECK
 }
 
 // The platform's text for an error code, on one line.
@@ -127,22 +131,22 @@ static bool DriverFileOf(const char* imagePath, char* file, size_t size)
 static void ReadServiceKey(char* image, DWORD size, DWORD* start)
 {
     HKEY key;
-    if (scm.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME,
+    if (s_scm.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME,
                           0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return;
     DWORD type = 0, length = size - 1, value = 0;
-    if (scm.RegQueryValueExA(key, "ImagePath", nullptr, &type, (BYTE*)image, &length) ==
+    if (s_scm.RegQueryValueExA(key, "ImagePath", nullptr, &type, (BYTE*)image, &length) ==
             ERROR_SUCCESS &&
         (type == REG_SZ || type == REG_EXPAND_SZ))
         image[length < size ? length : size - 1] = '\0';
     else
         image[0] = '\0';
     length = sizeof(value);
-    if (scm.RegQueryValueExA(key, "Start", nullptr, &type, (BYTE*)&value, &length) ==
+    if (s_scm.RegQueryValueExA(key, "Start", nullptr, &type, (BYTE*)&value, &length) ==
             ERROR_SUCCESS &&
         type == REG_DWORD)
         *start = value;
-    scm.RegCloseKey(key);
+    s_scm.RegCloseKey(key);
 }
 
 // What the checks found, in the order the advice looks at it.
@@ -155,7 +159,7 @@ struct Findings {
 // The registration, its file, whether it is going, and its state, a line each.
 static void CheckService(SC_HANDLE manager, Findings* found)
 {
-    SC_HANDLE service = scm.OpenServiceA(manager, PORTIO_SERVICE_NAME,
+    SC_HANDLE service = s_scm.OpenServiceA(manager, PORTIO_SERVICE_NAME,
                                          SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
     if (!service) {
         DWORD error = GetLastError();
@@ -171,7 +175,7 @@ static void CheckService(SC_HANDLE manager, Findings* found)
     static BYTE s_buffer[8192];
     QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(s_buffer);
     DWORD needed = 0;
-    if (scm.QueryServiceConfigA(service, config, sizeof(s_buffer), &needed)) {
+    if (s_scm.QueryServiceConfigA(service, config, sizeof(s_buffer), &needed)) {
         // The image path and start type as the library last wrote them, which the next start
         // reads; the service manager's own copy where the key cannot be read.
         char image[MAX_PATH] = "", file[MAX_PATH] = "";
@@ -194,28 +198,28 @@ static void CheckService(SC_HANDLE manager, Findings* found)
 
     // A change that changes nothing is refused for a service marked for deletion; asking
     // needs the right to change the service.
-    SC_HANDLE changer = scm.OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_CHANGE_CONFIG);
+    SC_HANDLE changer = s_scm.OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_CHANGE_CONFIG);
     if (!changer) {
         Line("service marked for deletion", "cannot tell: %s", ErrorText(GetLastError()));
     } else {
-        found->deleting = !scm.ChangeServiceConfigA(
+        found->deleting = !s_scm.ChangeServiceConfigA(
                               changer, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
                           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
         Line("service marked for deletion",
              found->deleting ? "yes: it goes once its driver has stopped and no program holds it"
                              : "no");
-        scm.CloseServiceHandle(changer);
+        s_scm.CloseServiceHandle(changer);
     }
 
     SERVICE_STATUS status = {};
-    if (scm.QueryServiceStatus(service, &status)) {
+    if (s_scm.QueryServiceStatus(service, &status)) {
         found->running = status.dwCurrentState == SERVICE_RUNNING;
         Line("service state", "%s", StateText(status.dwCurrentState));
     } else {
         Line("service state", "cannot be read: %s", ErrorText(GetLastError()));
     }
-    scm.CloseServiceHandle(service);
+    s_scm.CloseServiceHandle(service);
 }
 
 static void CheckDevice(Findings* found)
@@ -317,10 +321,10 @@ int StatusCommand(int, int argc, char** argv)
         Line("service manager", "its functions are missing from advapi32.dll");
     } else {
         // What registering takes: the library asks the manager for all access.
-        SC_HANDLE full = scm.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE full = s_scm.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         found.rights = full != nullptr;
-        if (full) scm.CloseServiceHandle(full);
-        manager = scm.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        if (full) s_scm.CloseServiceHandle(full);
+        manager = s_scm.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
         if (manager)
             CheckService(manager, &found);
         else
@@ -329,7 +333,7 @@ int StatusCommand(int, int argc, char** argv)
     CheckDevice(&found);
     CheckEcLock();
     Line("rights to register a service", found.rights ? "yes" : "no (not an administrator)");
-    if (manager) scm.CloseServiceHandle(manager);
+    if (manager) s_scm.CloseServiceHandle(manager);
 
     Advise(found);
     return found.deviceOpens ? kExitDone : kExitCallFailed;
