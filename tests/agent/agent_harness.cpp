@@ -12,26 +12,11 @@ NotebookState *OpenTestNotebook()
     return s;
 }
 
-std::string BinDir()
-{
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string p(path, n);
-    return p.substr(0, p.rfind('\\'));
-}
-
 std::string MakeProgramFolder(const std::string &name, const std::vector<std::string> &files)
 {
     std::string root = BinDir() + "\\..\\program-folders";
     CreateDirectoryA(root.c_str(), nullptr);
-    std::string dir = root + "\\" + name;
-    CreateDirectoryA(dir.c_str(), nullptr);
-    WIN32_FIND_DATAA fd;   // files of an earlier run go ("." and ".." are no files)
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &fd))
-        DeleteFileA((dir + "\\" + fd.cFileName).c_str());
-    if (h != INVALID_HANDLE_VALUE)
-        FindClose(h);
+    std::string dir = MakeFreshFolder(root + "\\" + name);   // files of an earlier run go
     for (const std::string &f : files) {
         size_t eq = f.find('=');
         std::string source = f.substr(0, eq);
@@ -41,35 +26,18 @@ std::string MakeProgramFolder(const std::string &name, const std::vector<std::st
         if (!CopyFileA(from.c_str(), (dir + "\\" + target).c_str(), FALSE))
             ADD_FAILURE() << "cannot copy " << from << " to " << dir << ": " << GetLastError();
     }
-    char full[MAX_PATH];
-    GetFullPathNameA(dir.c_str(), sizeof full, full, nullptr);
-    return full;
-}
-
-void SetWindowsVersion(const std::string &exeName, const char *version)
-{
-    std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
-    HKEY k;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
-                                             KEY_SET_VALUE, nullptr, &k, nullptr));
-    RegSetValueExA(k, "Version", 0, REG_SZ, (const BYTE *)version, (DWORD)strlen(version) + 1);
-    RegCloseKey(k);
+    return dir;
 }
 
 Program StartProgram(const std::string &path, const std::string &currentDir)
 {
     Program p;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    std::string cmd = "\"" + path + "\"";
-    std::string dir = currentDir.empty() ? path.substr(0, path.rfind('\\')) : currentDir;
-    if (!CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
-                        &si, &pi)) {
+    PROCESS_INFORMATION pi;
+    std::string dir = currentDir.empty() ? DirectoryOf(path) : currentDir;
+    if (!StartProcess(Widened(path), L"", Widened(dir), nullptr, nullptr, &pi)) {
         ADD_FAILURE() << "cannot start " << path << ": error " << GetLastError();
         return p;
     }
-    CloseHandle(pi.hThread);
     p.process = pi.hProcess;
     p.pid = pi.dwProcessId;
     return p;
@@ -171,8 +139,9 @@ std::string AgentProgramTest::Install(const std::string &folder, const std::stri
     std::vector<std::string> files = standins;
     files.push_back(agentCopy);
     std::string exe = agentCopy.substr(agentCopy.find('=') + 1);
-    if (version)
-        SetWindowsVersion(exe, version);
+    if (version) {
+        EXPECT_TRUE(SetWindowsVersion(exe, version)) << exe;
+    }
     return MakeProgramFolder(folder, files) + "\\" + exe;
 }
 

@@ -3,6 +3,7 @@
 // that cleans up whatever a test started.
 #pragma once
 #include "notebook_sim.h"
+#include "test_support.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -14,14 +15,10 @@ const DWORD kWaitMs = 30000;
 // Names this process's simulation and maps it, zero-filled.
 NotebookState *OpenTestNotebook();
 
-std::string BinDir();   // where the test program, the agent and the stand-ins were built
-
 // A fresh folder under the build tree holding copies of files from bin/: each entry is
 // "source" or "source=target name".
 std::string MakeProgramFolder(const std::string &name, const std::vector<std::string> &files);
 
-// Windows version Wine reports to a program, by its file name ("winxp", "win7").
-void SetWindowsVersion(const std::string &exeName, const char *version);
 
 struct Program {
     HANDLE process = nullptr;

@@ -11,11 +11,9 @@ using namespace portlib_test;
 
 namespace {
 
-std::string BinFolder() { return DirectoryOf(SelfPath()); }
-
 ProgramRun Brannic(const std::string& arguments)
 {
-    return RunProgram(BinFolder() + "\\brannic.exe", arguments);
+    return RunProgram(BinDir() + "\\brannic.exe", arguments);
 }
 
 std::string Described(const std::string& arguments, const ProgramRun& run)
@@ -269,7 +267,7 @@ TEST_F(CommandLineService, RegistersStartsAndRemovesTheDriverService)
     EXPECT_NE(std::string::npos, config.binary.find("Tamsk.sys")) << config.binary;
     EXPECT_FALSE(driver_diag::IsRunning());
 
-    std::string install = "--install --auto --dir \"" + BinFolder() + "\" in8 0x80";
+    std::string install = "--install --auto --dir \"" + BinDir() + "\" in8 0x80";
     run = Brannic(install);
     EXPECT_EQ(0u, run.status) << Described(install, run);
     EXPECT_EQ("0xDA\n", run.out);
@@ -296,12 +294,12 @@ TEST_F(CommandLineService, RegistersStartsAndRemovesTheDriverService)
 // name the driver's own folder.
 TEST_F(CommandLineService, AFolderTheCodePageWouldChangeIsRefused)
 {
-    std::wstring folder = Widened(BinFolder());
+    std::wstring folder = Widened(BinDir());
     folder[folder.rfind(L'\\')] = L'\uff3c';
     const std::wstring runs[] = {L"add-service \"" + folder + L"\"",
                                  L"--install --dir \"" + folder + L"\" open"};
     for (const std::wstring& arguments : runs) {
-        ProgramRun run = RunProgram(Widened(BinFolder() + "\\brannic.exe"), arguments);
+        ProgramRun run = RunProgram(Widened(BinDir() + "\\brannic.exe"), arguments);
         EXPECT_EQ(2u, run.status) << run.err;
         EXPECT_NE(std::string::npos, run.err.find("may not be the one typed")) << run.err;
         EXPECT_FALSE(driver_diag::Exists()) << run.err;

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "test_support.h"
+
 struct ProgramRun {
     DWORD status = 0xFFFFFFFF;  // exit status; 0xFFFFFFFF when it did not start or end in time
     std::string out, err;       // its output streams, without carriage returns
@@ -43,34 +45,18 @@ inline ProgramRun RunProgram(const std::wstring& exe, const std::wstring& argume
 {
     ProgramRun run;
     HANDLE out = CreateOutputFile(), err = CreateOutputFile();
-    std::wstring command = L"\"" + exe + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    PROCESS_INFORMATION process = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
+    PROCESS_INFORMATION process;
     if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-        CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &process)) {
+        StartProcess(exe, arguments, L"", out, err, &process)) {
         if (WaitForSingleObject(process.hProcess, limitMs) == WAIT_OBJECT_0)
             GetExitCodeProcess(process.hProcess, &run.status);
         else
             TerminateProcess(process.hProcess, 0xFFFFFFFF);
-        CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
     if (out != INVALID_HANDLE_VALUE) run.out = TakeOutputFile(out);
     if (err != INVALID_HANDLE_VALUE) run.err = TakeOutputFile(err);
     return run;
-}
-
-inline std::wstring Widened(const std::string& text)
-{
-    std::wstring wide(text.size() + 1, L'\0');
-    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size());
-    wide.resize(length > 0 ? length - 1 : 0);
-    return wide;
 }
 
 inline ProgramRun RunProgram(const std::string& exe, const std::string& arguments,

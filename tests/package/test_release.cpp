@@ -9,8 +9,6 @@ using namespace portlib_test;
 
 namespace {
 
-std::string BinFolder() { return DirectoryOf(SelfPath()); }
-
 // One string of the binary's version resource (US English, Unicode block).
 std::string VersionString(const std::vector<char>& info, const char* name)
 {
@@ -27,7 +25,7 @@ TEST(VersionResources, EveryShippedBinaryCarriesTheRelease)
     const DWORD versionLow = MAKELONG(0, BRANNIC_VERSION_PATCH);
     for (const char* name : {"lumetta.exe", "lumetta-legacy.exe", "Brannic.dll", "brannic.exe"}) {
         SCOPED_TRACE(name);
-        std::string path = BinFolder() + "\\" + name;
+        std::string path = BinDir() + "\\" + name;
         DWORD ignored = 0;
         DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
         ASSERT_NE(0u, size) << "no version resource";
@@ -62,7 +60,7 @@ TEST_F(PackageExample, ReadsAPortTheStandInWasGiven)
 {
     for (const char* toolchain : {"mingw", "msvc"}) {
         SCOPED_TRACE(toolchain);
-        std::string exe = BinFolder() + "\\..\\package-check\\" + toolchain + "\\brannic_example.exe";
+        std::string exe = BinDir() + "\\..\\package-check\\" + toolchain + "\\brannic_example.exe";
         ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(exe.c_str()))
             << exe << " is missing: scripts/package --check builds it";
         ASSERT_TRUE(diag.IsOpen());

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bench_common.h"
+#include "test_support.h"
 
 namespace {
 
@@ -79,16 +80,7 @@ int SenderMain(int index)
 
 HANDLE StartSender(int index)
 {
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, sizeof(exe));
-    std::string command = std::string("\"") + exe + "\" sender " + std::to_string(index);
-    STARTUPINFOA startup = {};
-    PROCESS_INFORMATION process = {};
-    startup.cb = sizeof(startup);
-    if (!CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return nullptr;
-    CloseHandle(process.hThread);
-    return process.hProcess;
+    return StartProcess(SelfPath(), "sender " + std::to_string(index));
 }
 
 void Report(const Shared* shared, Phase phase, const char* what, LONGLONG since, const bool* alive)

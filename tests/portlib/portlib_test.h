@@ -15,6 +15,8 @@
 #include "Brannic.h"
 #include "driver_diag.h"
 #include "driver_protocol.h"
+#include "test_main.h"
+#include "test_support.h"
 
 namespace portlib_test {
 
@@ -117,45 +119,23 @@ protected:
     }
 };
 
-inline std::string SelfPath()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-    return std::string(path, length);
-}
-
-inline std::string DirectoryOf(const std::string& path)
-{
-    return path.substr(0, path.find_last_of('\\'));
-}
-
-// Makes Wine report the given Windows version ("win98", "winxp", ...) to programs of that
-// file name, for this prefix's user.
-inline bool SetProgramVersion(const std::string& exeName, const char* version)
-{
-    std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
-    HKEY handle;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                        &handle, nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG status = RegSetValueExA(handle, "Version", 0, REG_SZ, (const BYTE*)version,
-                                 (DWORD)strlen(version) + 1);
-    RegCloseKey(handle);
-    return status == ERROR_SUCCESS;
-}
-
 // Starts `exe child <arguments>`; the child shares this program's console output.
 inline HANDLE StartChild(const std::string& exe, const std::string& arguments)
 {
-    std::string command = "\"" + exe + "\" child " + arguments;
-    STARTUPINFOA startup = {};
-    PROCESS_INFORMATION process = {};
-    startup.cb = sizeof(startup);
-    if (!CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return nullptr;
-    CloseHandle(process.hThread);
-    return process.hProcess;
+    return StartProcess(exe, "child " + arguments);
+}
+
+// The bytes allocated from the process's heap, walked block by block.
+inline size_t HeapBytesInUse()
+{
+    PROCESS_HEAP_ENTRY entry = {};
+    size_t busy = 0;
+    HANDLE heap = GetProcessHeap();
+    HeapLock(heap);
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += entry.cbData;
+    HeapUnlock(heap);
+    return busy;
 }
 
 // Exit code of a child that ends within the time limit; 0xFFFFFFFF when it did not.
@@ -178,7 +158,7 @@ inline void RunAsWindows98Child(const char* copyName, const char* mode)
     ASSERT_TRUE(diag.Reset());
     std::string copy = DirectoryOf(SelfPath()) + "\\" + copyName;
     ASSERT_TRUE(CopyFileA(SelfPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
-    ASSERT_TRUE(SetProgramVersion(copyName, "win98"));
+    ASSERT_TRUE(SetWindowsVersion(copyName, "win98"));
     EXPECT_EQ(0u, FinishChild(StartChild(copy, mode))) << "checks that failed in the child are printed above";
     PortioDiagCounts counts = {};
     ASSERT_TRUE(diag.Counts(&counts));
@@ -197,12 +177,7 @@ struct Resources {
     {
         Resources now;
         now.handles = CountHandles();
-        PROCESS_HEAP_ENTRY entry = {};
-        HANDLE heap = GetProcessHeap();
-        HeapLock(heap);
-        while (HeapWalk(heap, &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) now.heapBytes += entry.cbData;
-        HeapUnlock(heap);
+        now.heapBytes = HeapBytesInUse();
         return now;
     }
 

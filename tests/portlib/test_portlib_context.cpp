@@ -14,8 +14,6 @@ const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QuorvelPortIO";
 
 using driver_diag::ServiceConfig;
 
-std::string BinDir() { return DirectoryOf(driver_diag::DriverPath()); }
-
 std::wstring WideBinDir()
 {
     std::string narrow = BinDir();
@@ -53,13 +51,10 @@ std::string MakeFolder(const std::string& name, bool withDriver)
 {
     char temp[MAX_PATH];
     GetTempPathA(sizeof(temp), temp);
-    std::string dir = std::string(temp) + name;
-    CreateDirectoryA(dir.c_str(), nullptr);
-    std::string file = dir + "\\Tamsk.sys";
+    std::string dir = MakeFreshFolder(std::string(temp) + name);
     if (withDriver) {
-        EXPECT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), file.c_str(), FALSE)) << GetLastError();
-    } else {
-        DeleteFileA(file.c_str());
+        EXPECT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (dir + "\\Tamsk.sys").c_str(), FALSE))
+            << GetLastError();
     }
     return dir;
 }

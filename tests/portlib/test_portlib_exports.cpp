@@ -369,7 +369,5 @@ TEST(Exports, EachCleansItsOwnArgumentsOffTheStack)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 3 && strcmp(argv[1], "child") == 0 && strcmp(argv[2], "sweep") == 0) return NotNtSweepChild();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return TestMain(argc, argv, {{"sweep", [](int, char**) { return NotNtSweepChild(); }}});
 }

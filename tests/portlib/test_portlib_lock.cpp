@@ -317,16 +317,14 @@ TEST_F(EcLock, AHolderKilledMidRequestDoesNotWedgeTheOthers)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 3 && strcmp(argv[1], "child") == 0) {
-        if (strcmp(argv[2], "hold") == 0 && argc == 5) return ChildHold(argv[3], argv[4]);
-        if (strcmp(argv[2], "send-one") == 0 && argc == 6)
-            return ChildSendOne(argv[3], argv[4], strtoul(argv[5], nullptr, 10));
-        if (strcmp(argv[2], "send-many") == 0 && argc == 5)
-            return ChildSendMany(argv[3], atoi(argv[4]));
-        if (strcmp(argv[2], "send-long") == 0 && argc == 5)
-            return ChildSendLong(argv[3], atoi(argv[4]));
-        return 99;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return TestMain(
+        argc, argv,
+        {{"hold", [](int n, char** w) { return n == 2 ? ChildHold(w[0], w[1]) : 99; }},
+         {"send-one",
+          [](int n, char** w) {
+              return n == 3 ? ChildSendOne(w[0], w[1], strtoul(w[2], nullptr, 10)) : 99;
+          }},
+         {"send-many", [](int n, char** w) { return n == 2 ? ChildSendMany(w[0], atoi(w[1])) : 99; }},
+         {"send-long",
+          [](int n, char** w) { return n == 2 ? ChildSendLong(w[0], atoi(w[1])) : 99; }}});
 }

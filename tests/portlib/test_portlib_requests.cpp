@@ -229,22 +229,12 @@ TEST_F(LibraryRequests, IndexedArrayFailedRequestFreesItsBlock)
 {
     const uint32_t count = 4096;
     std::vector<uint32_t> indices(count, 1), values(count, 0);
-    auto busyBytes = [] {
-        PROCESS_HEAP_ENTRY entry = {};
-        size_t busy = 0;
-        HANDLE heap = GetProcessHeap();
-        HeapLock(heap);
-        while (HeapWalk(heap, &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += entry.cbData;
-        HeapUnlock(heap);
-        return busy;
-    };
     ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_FAIL, 0, 0xFFFFFFFF));
-    size_t before = busyBytes();
+    size_t before = HeapBytesInUse();
     for (int round = 0; round < 50; round++)
         for (const IndexedArray& e : kIndexedArrays)
             ASSERT_EQ(0, e.call(0x2E, 0x2F, count, indices.data(), values.data())) << e.name;
-    size_t after = busyBytes();
+    size_t after = HeapBytesInUse();
     ASSERT_TRUE(diag.ClearFault());
     // 300 blocks of 20 KB to 50 KB each would add megabytes.
     EXPECT_LT(after, before + 256 * 1024) << "busy heap bytes grew from " << before << " to " << after;
@@ -592,8 +582,6 @@ TEST(NotNtPlatform, PortExportsExecutePortInstructions)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 3 && strcmp(argv[1], "child") == 0 && strcmp(argv[2], "not-nt") == 0) return NotNtChild(false);
-    if (argc >= 3 && strcmp(argv[1], "child") == 0 && strcmp(argv[2], "not-nt-ports") == 0) return NotNtChild(true);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return TestMain(argc, argv, {{"not-nt", [](int, char**) { return NotNtChild(false); }},
+                                 {"not-nt-ports", [](int, char**) { return NotNtChild(true); }}});
 }
