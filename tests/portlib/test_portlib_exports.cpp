@@ -4,6 +4,7 @@
 // values wider than their fields) with the library open, open with every request failing at
 // the driver, closed, and on a platform without the NT flag. Paths are swept with the
 // context's tests.
+#include "brannic_exports.h"
 #include "portlib_test.h"
 
 #include <cstring>
@@ -13,29 +14,6 @@ using namespace portlib_test;
 
 namespace {
 
-// Every export, by name and by the header's pointer type.
-#define BRANNIC_EXPORTS(X) \
-    X(Brannic_Init) X(Brannic_DeInit) X(Brannic_InitExA) X(Brannic_InitExW) X(Brannic_DeInitEx) \
-    X(Brannic_AddServiceA) X(Brannic_AddServiceW) X(Brannic_RemoveService) \
-    X(Brannic_InputByteValue) X(Brannic_InputWordValue) X(Brannic_InputDWordValue) \
-    X(Brannic_OutputByteValue) X(Brannic_OutputWordValue) X(Brannic_OutputDWordValue) \
-    X(Brannic_ReadIndexedByte) X(Brannic_ReadIndexedWord) X(Brannic_ReadIndexedDWord) \
-    X(Brannic_WriteIndexedByte) X(Brannic_WriteIndexedWord) X(Brannic_WriteIndexedDWord) \
-    X(Brannic_ReadIndexedByteArray) X(Brannic_ReadIndexedWordArray) \
-    X(Brannic_ReadIndexedDWordArray) X(Brannic_WriteIndexedByteArray) \
-    X(Brannic_WriteIndexedWordArray) X(Brannic_WriteIndexedDWordArray) \
-    X(Brannic_SendECCommand) X(Brannic_SendECCommandWithResponse) \
-    X(Brannic_SendSpecifiedPortECCommand) X(Brannic_SendSpecifiedPortECCommandWithResponse) \
-    X(Brannic_SetDorvaneIndexMethodEcPortType) X(Brannic_SetDorvaneIndexMethodIoAddress) \
-    X(Brannic_SetDorvaneIndexMethodEcPortDevice) X(Brannic_GetDorvaneIndexMethodEcPortType) \
-    X(Brannic_GetDorvaneIndexMethodIoAddress) X(Brannic_GetDorvaneIndexMethodEcPortDevice) \
-    X(Brannic_GetDorvaneIndexMethodEcAddress) X(Brannic_SetDorvaneIndexMethodEcAddress) \
-    X(Brannic_SendDorvaneIndexMethodEcCommand) X(Brannic_SendDorvaneIndexMethodEcCommandWithResponse) \
-    X(Brannic_SendDorvaneIndexMethodEcCommandData) \
-    X(Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse) \
-    X(Brannic_SendDorvaneIndexMethodEcCommandDataArray) \
-    X(Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse)
-
 template <class Result, class... Parameters>
 constexpr int ParameterCount(Result(WINAPI*)(Parameters...)) { return sizeof...(Parameters); }
 
@@ -44,7 +22,7 @@ struct Export {
     int parameters;  // as the header declares them
 };
 
-#define EXPORT_ENTRY(name) {#name, ParameterCount(static_cast<PFN_##name>(nullptr))},
+#define EXPORT_ENTRY(name, code, literal) {#name, ParameterCount(static_cast<PFN_##name>(nullptr))},
 const Export kExports[] = {BRANNIC_EXPORTS(EXPORT_ENTRY)};
 static_assert(sizeof(kExports) / sizeof(kExports[0]) == 44, "the library has 44 exports");
 
