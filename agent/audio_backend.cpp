@@ -5,43 +5,67 @@
 
 BackEndMode g_backEndMode = kMixerMode;
 
-typedef int(WINAPI *WindowHookFn)(HWND, UINT);
-typedef int(WINAPI *MaxMinFn)(UINT, UINT, UINT, DWORD *, DWORD *, UINT);
-typedef int(WINAPI *GetValueFn)(UINT, UINT, UINT, DWORD **, DWORD *);
-typedef int(WINAPI *FreeItemsFn)(DWORD *);
-typedef int(WINAPI *InitExFn)(HWND, UINT, UINT);
-typedef int(WINAPI *NoArgumentFn)(void);
-typedef int(WINAPI *GetVolumeFn)(int *);
+typedef int(WINAPI* WindowHookFn)(HWND, UINT);
+typedef int(WINAPI* MaxMinFn)(UINT, UINT, UINT, DWORD*, DWORD*, UINT);
+typedef int(WINAPI* GetValueFn)(UINT, UINT, UINT, DWORD**, DWORD*);
+typedef int(WINAPI* FreeItemsFn)(DWORD*);
+typedef int(WINAPI* InitExFn)(HWND, UINT, UINT);
+typedef int(WINAPI* NoArgumentFn)(void);
+typedef int(WINAPI* GetVolumeFn)(int*);
 
 // Each library's functions in the order they are resolved, with the type of the slot: one list
 // gives every slot its name, so names and slots cannot drift apart. Functions the agent only
 // resolves keep the untyped FARPROC.
-#define MIXER_FUNCTIONS(X)                                                                      \
-    X(Oskal_GetDevicesCount, FARPROC) X(Oskal_HookDevice, WindowHookFn)                         \
-    X(Oskal_UnHookDevice, WindowHookFn) X(Oskal_GetDeviceName, FARPROC)                         \
-    X(Oskal_FindDefaultMixerNumber, FARPROC) X(Oskal_GetLineName, FARPROC)                      \
-    X(Oskal_GetControlName, FARPROC) X(Oskal_GetControlID, FARPROC)                             \
-    X(Oskal_GetMaxMinValue, MaxMinFn) X(Oskal_GetValueItemCount, FARPROC)                       \
-    X(Oskal_GetValue, GetValueFn) X(Oskal_SetValue, FARPROC)                                    \
-    X(Oskal_CanRecordMultipleSelected, FARPROC) X(Oskal_GetRecordSelectedCount, FARPROC)        \
-    X(Oskal_IsRecordSelected, FARPROC) X(Oskal_SetRecordSelected, FARPROC)                      \
-    X(Oskal_FreeValueItems, FreeItemsFn) X(Oskal_GetLineNameExByCtrlID, FARPROC)                \
-    X(Oskal_GetControlNameExByCtrlID, FARPROC) X(Oskal_GetMaxMinValueExByCtrlID, FARPROC)       \
-    X(Oskal_GetValueItemCountExByCtrlID, FARPROC) X(Oskal_GetValueExByCtrlID, FARPROC)          \
-    X(Oskal_SetValueExByCtrlID, FARPROC) X(Oskal_IsRecordSelectedExByCtrlID, FARPROC)           \
-    X(Oskal_SetRecordSelectedExByCtrlID, FARPROC) X(Oskal_GetControlIDEx, FARPROC)              \
-    X(Oskal_GetLineNameEx, FARPROC) X(Oskal_GetControlNameEx, FARPROC)                          \
-    X(Oskal_GetMaxMinValueEx, FARPROC) X(Oskal_GetValueItemCountEx, FARPROC)                    \
-    X(Oskal_GetValueEx, FARPROC) X(Oskal_SetValueEx, FARPROC)                                   \
-    X(Oskal_IsRecordSelectedEx, FARPROC) X(Oskal_SetRecordSelectedEx, FARPROC)
+#define MIXER_FUNCTIONS(X)                                                                         \
+    X(Oskal_GetDevicesCount, FARPROC)                                                              \
+    X(Oskal_HookDevice, WindowHookFn)                                                              \
+    X(Oskal_UnHookDevice, WindowHookFn)                                                            \
+    X(Oskal_GetDeviceName, FARPROC)                                                                \
+    X(Oskal_FindDefaultMixerNumber, FARPROC)                                                       \
+    X(Oskal_GetLineName, FARPROC)                                                                  \
+    X(Oskal_GetControlName, FARPROC)                                                               \
+    X(Oskal_GetControlID, FARPROC)                                                                 \
+    X(Oskal_GetMaxMinValue, MaxMinFn)                                                              \
+    X(Oskal_GetValueItemCount, FARPROC)                                                            \
+    X(Oskal_GetValue, GetValueFn)                                                                  \
+    X(Oskal_SetValue, FARPROC)                                                                     \
+    X(Oskal_CanRecordMultipleSelected, FARPROC)                                                    \
+    X(Oskal_GetRecordSelectedCount, FARPROC)                                                       \
+    X(Oskal_IsRecordSelected, FARPROC)                                                             \
+    X(Oskal_SetRecordSelected, FARPROC)                                                            \
+    X(Oskal_FreeValueItems, FreeItemsFn)                                                           \
+    X(Oskal_GetLineNameExByCtrlID, FARPROC)                                                        \
+    X(Oskal_GetControlNameExByCtrlID, FARPROC)                                                     \
+    X(Oskal_GetMaxMinValueExByCtrlID, FARPROC)                                                     \
+    X(Oskal_GetValueItemCountExByCtrlID, FARPROC)                                                  \
+    X(Oskal_GetValueExByCtrlID, FARPROC)                                                           \
+    X(Oskal_SetValueExByCtrlID, FARPROC)                                                           \
+    X(Oskal_IsRecordSelectedExByCtrlID, FARPROC)                                                   \
+    X(Oskal_SetRecordSelectedExByCtrlID, FARPROC)                                                  \
+    X(Oskal_GetControlIDEx, FARPROC)                                                               \
+    X(Oskal_GetLineNameEx, FARPROC)                                                                \
+    X(Oskal_GetControlNameEx, FARPROC)                                                             \
+    X(Oskal_GetMaxMinValueEx, FARPROC)                                                             \
+    X(Oskal_GetValueItemCountEx, FARPROC)                                                          \
+    X(Oskal_GetValueEx, FARPROC)                                                                   \
+    X(Oskal_SetValueEx, FARPROC)                                                                   \
+    X(Oskal_IsRecordSelectedEx, FARPROC)                                                           \
+    X(Oskal_SetRecordSelectedEx, FARPROC)
 
-#define ENDPOINT_FUNCTIONS(X)                                                                   \
-    X(Pernet_Init, FARPROC) X(Pernet_InitEx, InitExFn) X(Pernet_DeInit, NoArgumentFn)           \
-    X(Pernet_GetMute, FARPROC) X(Pernet_SetMute, FARPROC)                                       \
-    X(Pernet_GetVolumeLevel, GetVolumeFn) X(Pernet_SetVolumeLevel, FARPROC)                     \
-    X(Pernet_VolumeLevelStepUp, FARPROC) X(Pernet_VolumeLevelStepDown, FARPROC)                 \
-    X(Pernet_Register, WindowHookFn) X(Pernet_Unregister, WindowHookFn)                         \
-    X(Pernet_OnDefaultDeviceChanged, NoArgumentFn) X(Pernet_OnDeviceRemoved, NoArgumentFn)
+#define ENDPOINT_FUNCTIONS(X)                                                                      \
+    X(Pernet_Init, FARPROC)                                                                        \
+    X(Pernet_InitEx, InitExFn)                                                                     \
+    X(Pernet_DeInit, NoArgumentFn)                                                                 \
+    X(Pernet_GetMute, FARPROC)                                                                     \
+    X(Pernet_SetMute, FARPROC)                                                                     \
+    X(Pernet_GetVolumeLevel, GetVolumeFn)                                                          \
+    X(Pernet_SetVolumeLevel, FARPROC)                                                              \
+    X(Pernet_VolumeLevelStepUp, FARPROC)                                                           \
+    X(Pernet_VolumeLevelStepDown, FARPROC)                                                         \
+    X(Pernet_Register, WindowHookFn)                                                               \
+    X(Pernet_Unregister, WindowHookFn)                                                             \
+    X(Pernet_OnDefaultDeviceChanged, NoArgumentFn)                                                 \
+    X(Pernet_OnDeviceRemoved, NoArgumentFn)
 
 // The tables: a typed slot per name, resolved and emptied as a whole.
 struct MixerTable {
@@ -79,26 +103,23 @@ void ChooseBackEndMode()
         GetVersionExA(&version) && version.dwMajorVersion > 5 ? kEndpointMode : kMixerMode;
 }
 
-bool BuildEndpointLibraryPath(const char *programFile, char *out)
+bool BuildEndpointLibraryPath(const char* programFile, char* out)
 {
     static const char kName[] = "\\Pernet.dll";
     out[0] = '\0';
     // The last backslash, stepping over both bytes of double-byte characters.
-    const char *lastSlash = nullptr;
-    for (const char *p = programFile; *p;) {
+    const char* lastSlash = nullptr;
+    for (const char* p = programFile; *p;) {
         if (IsDBCSLeadByte((BYTE)*p) && p[1]) {
             p += 2;
         } else {
-            if (*p == '\\')
-                lastSlash = p;
+            if (*p == '\\') lastSlash = p;
             p++;
         }
     }
-    if (!lastSlash)
-        return false;
+    if (!lastSlash) return false;
     size_t dirLength = (size_t)(lastSlash - programFile);
-    if (dirLength + sizeof kName > kLibraryPathSize)
-        return false;
+    if (dirLength + sizeof kName > kLibraryPathSize) return false;
     memcpy(out, programFile, dirLength);
     memcpy(out + dirLength, kName, sizeof kName);
     return true;
@@ -108,8 +129,7 @@ bool BindAudioBackEnd()
 {
     if (g_backEndMode == kMixerMode) {
         s_mixerModule = LoadLibraryA("Oskal.dll");
-        if (!s_mixerModule)
-            return false;
+        if (!s_mixerModule) return false;
         Resolve(s_mixerModule, s_mixer);
         return true;
     }
@@ -117,11 +137,9 @@ bool BindAudioBackEnd()
     char library[kLibraryPathSize];
     DWORD n = GetModuleFileNameA(nullptr, program, sizeof program);
     // No path, a truncated one, or one without a directory: never load by a guessed name.
-    if (n == 0 || n >= sizeof program || !BuildEndpointLibraryPath(program, library))
-        return false;
+    if (n == 0 || n >= sizeof program || !BuildEndpointLibraryPath(program, library)) return false;
     s_endpointModule = LoadLibraryA(library);
-    if (!s_endpointModule)
-        return false;
+    if (!s_endpointModule) return false;
     Resolve(s_endpointModule, s_endpoint);
     return true;
 }
@@ -148,23 +166,19 @@ int UnregisterVolumeNotifications(HWND window)
 {
     if (g_backEndMode == kMixerMode)
         return s_mixer.Oskal_UnHookDevice ? s_mixer.Oskal_UnHookDevice(window, 0) : 0;
-    if (s_endpoint.Pernet_Unregister)
-        s_endpoint.Pernet_Unregister(window, kEndpointVolumeMsg);
-    if (s_endpoint.Pernet_DeInit)
-        s_endpoint.Pernet_DeInit();
+    if (s_endpoint.Pernet_Unregister) s_endpoint.Pernet_Unregister(window, kEndpointVolumeMsg);
+    if (s_endpoint.Pernet_DeInit) s_endpoint.Pernet_DeInit();
     return 1;
 }
 
 void ForwardDefaultDeviceChanged()
 {
-    if (s_endpoint.Pernet_OnDefaultDeviceChanged)
-        s_endpoint.Pernet_OnDefaultDeviceChanged();
+    if (s_endpoint.Pernet_OnDefaultDeviceChanged) s_endpoint.Pernet_OnDefaultDeviceChanged();
 }
 
 void ForwardDeviceRemoved()
 {
-    if (s_endpoint.Pernet_OnDeviceRemoved)
-        s_endpoint.Pernet_OnDeviceRemoved();
+    if (s_endpoint.Pernet_OnDeviceRemoved) s_endpoint.Pernet_OnDeviceRemoved();
 }
 
 int MixerGetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD* maximum, DWORD* minimum,
@@ -177,17 +191,15 @@ int MixerGetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD* maximum, DWO
 
 int MixerGetValue(UINT mixer, UINT line, UINT control, DWORD** values, DWORD* count)
 {
-    return s_mixer.Oskal_GetValue ? s_mixer.Oskal_GetValue(mixer, line, control, values, count)
-                                  : 0;
+    return s_mixer.Oskal_GetValue ? s_mixer.Oskal_GetValue(mixer, line, control, values, count) : 0;
 }
 
-void MixerFreeValueItems(DWORD *values)
+void MixerFreeValueItems(DWORD* values)
 {
-    if (s_mixer.Oskal_FreeValueItems)
-        s_mixer.Oskal_FreeValueItems(values);
+    if (s_mixer.Oskal_FreeValueItems) s_mixer.Oskal_FreeValueItems(values);
 }
 
-int EndpointGetVolumeLevel(int *percent)
+int EndpointGetVolumeLevel(int* percent)
 {
     return s_endpoint.Pernet_GetVolumeLevel ? s_endpoint.Pernet_GetVolumeLevel(percent) : 0;
 }

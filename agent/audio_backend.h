@@ -4,12 +4,15 @@
 #include <windows.h>
 
 // Messages the endpoint library is told to post to the agent's window.
-const UINT kEndpointVolumeMsg = WM_USER + 10;        // 0x040A
-const UINT kDefaultDeviceChangedMsg = WM_USER + 167; // 0x04A7
-const UINT kDeviceRemovedMsg = WM_USER + 168;        // 0x04A8
+const UINT kEndpointVolumeMsg = WM_USER + 10;         // 0x040A
+const UINT kDefaultDeviceChangedMsg = WM_USER + 167;  // 0x04A7
+const UINT kDeviceRemovedMsg = WM_USER + 168;         // 0x04A8
 const DWORD kLibraryPathSize = 260;
 
-enum BackEndMode { kMixerMode, kEndpointMode };
+enum BackEndMode {
+    kMixerMode,
+    kEndpointMode
+};
 // Chosen once while the window is created, by ChooseBackEndMode; read by the refresh.
 extern BackEndMode g_backEndMode;
 
@@ -18,7 +21,7 @@ void ChooseBackEndMode();
 
 // Writes the path of Pernet.dll in the directory of programFile into out (kLibraryPathSize
 // bytes); false when programFile has no backslash or the path would not fit.
-bool BuildEndpointLibraryPath(const char *programFile, char *out);
+bool BuildEndpointLibraryPath(const char* programFile, char* out);
 
 bool BindAudioBackEnd();
 void UnbindAudioBackEnd();
@@ -29,4 +32,4 @@ void ForwardDeviceRemoved();
 
 // The endpoint library's volume in percent; 0 when the function is not bound. The mixer's
 // calls are in mixer.h.
-int EndpointGetVolumeLevel(int *percent);
+int EndpointGetVolumeLevel(int* percent);

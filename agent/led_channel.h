@@ -3,14 +3,14 @@
 #include <windows.h>
 
 extern "C" {
-int WINAPI Fennick_Init(const char *configPath);
+int WINAPI Fennick_Init(const char* configPath);
 int WINAPI Fennick_LoadDriver(void);
 int WINAPI Fennick_UnLoadDriver(void);
-int WINAPI Fennick_InputByteValue(DWORD port, BYTE *value);
-int WINAPI Fennick_OutputByteValue(DWORD port, DWORD value, BYTE *scratch);
+int WINAPI Fennick_InputByteValue(DWORD port, BYTE* value);
+int WINAPI Fennick_OutputByteValue(DWORD port, DWORD value, BYTE* scratch);
 }
 
-const DWORD kEcCommandPort = 0x6C;   // status when read
+const DWORD kEcCommandPort = 0x6C;  // status when read
 const DWORD kEcDataPort = 0x68;
 const DWORD kConfigPathSize = 256;
 
@@ -21,7 +21,7 @@ extern void (*g_ecPauseSeam)(DWORD ms);
 
 // Writes the path of Callow.CFG in the directory of programFile into out (kConfigPathSize
 // bytes); false when the path would not fit.
-bool BuildConfigPath(const char *programFile, char *out);
+bool BuildConfigPath(const char* programFile, char* out);
 
 void StartKeyController();
 void StopKeyController();

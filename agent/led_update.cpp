@@ -13,10 +13,8 @@ static DWORD TickCount() { return g_tickCountSeam ? g_tickCountSeam() : GetTickC
 
 bool BeginLedUpdate()
 {
-    if (s_updating)
-        return false;
-    if (!g_keyControllerReady)
-        return false;
+    if (s_updating) return false;
+    if (!g_keyControllerReady) return false;
     s_updating = true;
     return true;
 }
@@ -25,8 +23,7 @@ bool SendLedLevel(BYTE level)
 {
     // A repeat of the same level goes out again only after more than 500 ms; the unsigned
     // difference stays right across the tick counter's wrap.
-    if (level == g_lastLedLevel && TickCount() - g_lastLedSendTime <= kRepeatHoldMs)
-        return false;
+    if (level == g_lastLedLevel && TickCount() - g_lastLedSendTime <= kRepeatHoldMs) return false;
     g_lastLedLevel = level;
     g_lastLedSendTime = TickCount();
     SendEcCommand(kEcLedCommand, kEcLedSelector, level);

@@ -22,4 +22,3 @@ bool BeginLedUpdate();
 bool SendLedLevel(BYTE level);
 // Clears the update guard.
 void EndLedUpdate();
-

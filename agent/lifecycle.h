@@ -14,4 +14,4 @@ void AgentDestroy(HWND window);
 // The volume-changed message: brings the LED up to date.
 void AgentVolumeChanged();
 // Messages of the audio library's own; false for any other message.
-bool AgentLibraryMessage(HWND window, UINT msg, LRESULT *result);
+bool AgentLibraryMessage(HWND window, UINT msg, LRESULT* result);

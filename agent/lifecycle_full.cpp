@@ -14,8 +14,7 @@ static bool s_shutDown;
 // refused, Wine does not, so a refusal runs this itself.
 void AgentDestroy(HWND window)
 {
-    if (s_shutDown)
-        return;
+    if (s_shutDown) return;
     s_shutDown = true;
     UnregisterVolumeNotifications(window);
     UnbindAudioBackEnd();
@@ -36,7 +35,7 @@ LRESULT AgentCreate(HWND window)
 
 void AgentVolumeChanged() { RefreshLedLevel(); }
 
-bool AgentLibraryMessage(HWND window, UINT msg, LRESULT *result)
+bool AgentLibraryMessage(HWND window, UINT msg, LRESULT* result)
 {
     switch (msg) {
     case kEndpointVolumeMsg:

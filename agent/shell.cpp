@@ -20,15 +20,13 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
         DestroyWindow(window);
         return kAgentMessageHandled;
     }
-    if (AgentLibraryMessage(window, msg, &result))
-        return result;
+    if (AgentLibraryMessage(window, msg, &result)) return result;
     return DefWindowProcA(window, msg, wParam, lParam);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    if (FindWindowA(kAgentWindowName, kAgentWindowName))
-        return 0;   // another copy runs
+    if (FindWindowA(kAgentWindowName, kAgentWindowName)) return 0;  // another copy runs
 
     WNDCLASSEXA wc = {};
     wc.cbSize = sizeof wc;
@@ -39,14 +37,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
     wc.lpszClassName = kAgentWindowName;
     wc.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(108));
-    RegisterClassExA(&wc);   // a failure shows as a failed window creation
+    RegisterClassExA(&wc);  // a failure shows as a failed window creation
 
     g_programInstance = instance;
-    HWND window = CreateWindowExA(0, kAgentWindowName, kAgentWindowName, WS_OVERLAPPEDWINDOW,
-                                  CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, instance,
-                                  nullptr);
-    if (!window)
-        return 0;
+    HWND window =
+        CreateWindowExA(0, kAgentWindowName, kAgentWindowName, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                        0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    if (!window) return 0;
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0)) {

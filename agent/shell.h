@@ -3,9 +3,9 @@
 #pragma once
 #include <windows.h>
 
-const char kAgentWindowName[] = "LumettaApp";   // class and title alike
-const UINT kVolumeChangedMsg = WM_USER;          // 0x0400: refresh the LED
-const UINT kCloseRequestMsg = WM_USER + 1;       // 0x0401: shut the agent down
+const char kAgentWindowName[] = "LumettaApp";  // class and title alike
+const UINT kVolumeChangedMsg = WM_USER;        // 0x0400: refresh the LED
+const UINT kCloseRequestMsg = WM_USER + 1;     // 0x0401: shut the agent down
 
 // The program's instance, stored by WinMain before the window is created.
 extern HINSTANCE g_programInstance;

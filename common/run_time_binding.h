@@ -10,8 +10,8 @@
 
 #define BINDING_SLOT(name, type) type name;
 #define BINDING_RESOLVE(name, type)                                                                \
-    table.name = reinterpret_cast<type>(                                                           \
-        reinterpret_cast<void (*)(void)>(GetProcAddress(module, #name)));
+    table.name =                                                                                   \
+        reinterpret_cast<type>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, #name)));
 #define BINDING_COUNT(name, type) +1
 // The type of a slot for a function the platform's headers declare.
 #define BINDING_DECLARED(name) decltype(&::name)

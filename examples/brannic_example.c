@@ -1,20 +1,18 @@
-/*
- * A small host of Brannic.dll: reads one I/O port and prints its value.
- *
- *     brannic_example [PORT]      PORT in decimal or 0x-hex, 0x80 when not given
- *
- * It opens the library with one try that also starts the driver service if it is registered
- * but stopped, reads the byte, and closes the library once for its one open.
- */
+// A small host of Brannic.dll: reads one I/O port and prints its value.
+//
+//     brannic_example [PORT]      PORT in decimal or 0x-hex, 0x80 when not given
+//
+// It opens the library with one try that also starts the driver service if it is registered
+// but stopped, reads the byte, and closes the library once for its one open.
 #include <stdio.h>
 #include <stdlib.h>
 
 #include "Brannic.h"
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     unsigned long port = 0x80;
-    char *end = NULL;
+    char* end = NULL;
     BYTE value = 0;
     BOOL read;
 

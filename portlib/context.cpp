@@ -98,7 +98,11 @@ static BOOL CountOpen()
 }
 
 // Where the steps that every open begins with leave it.
-enum class OpenStep { kOpened, kFailed, kNeedsDevice };
+enum class OpenStep {
+    kOpened,
+    kFailed,
+    kNeedsDevice
+};
 
 // A further open only counts; a first one checks the platform, and off the NT family it is
 // open without a device.
@@ -183,8 +187,8 @@ static bool ServiceUpdate(BOOL autoStart, const char* driverPath)
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SERVICE_KEY_PATH, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
         return false;
     RegSetValueExA(key, "ImagePath", 0, REG_SZ, (const BYTE*)imagePath, length + 1);
-    bool written = RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE*)&start,
-                                  sizeof(start)) == ERROR_SUCCESS;
+    bool written = RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE*)&start, sizeof(start)) ==
+                   ERROR_SUCCESS;
     RegCloseKey(key);
     return written;
 }
@@ -199,10 +203,10 @@ static bool ServiceInstall(BOOL autoStart, LPCSTR driverDir)
         CloseTheService(&manager, &service);
         return ServiceUpdate(autoStart, driverPath);
     }
-    service = SCM_CALL(CreateServiceA, manager, PORTIO_SERVICE_NAME, PORTIO_SERVICE_DISPLAY_NAME,
-                       SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, StartType(autoStart),
-                       SERVICE_ERROR_NORMAL, driverPath, nullptr, nullptr, nullptr, nullptr,
-                       nullptr);
+    service =
+        SCM_CALL(CreateServiceA, manager, PORTIO_SERVICE_NAME, PORTIO_SERVICE_DISPLAY_NAME,
+                 SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, StartType(autoStart),
+                 SERVICE_ERROR_NORMAL, driverPath, nullptr, nullptr, nullptr, nullptr, nullptr);
     bool created = service != nullptr;
     CloseTheService(&manager, &service);
     return created;
@@ -262,8 +266,8 @@ static bool WideToOem(LPCWSTR wide, char* narrow)
     while (length < (int)kPathBufferSize && wide[length]) length++;
     if (length == (int)kPathBufferSize) return false;
     ZeroBytes(narrow, kPathBufferSize);
-    if (!WideCharToMultiByte(CP_OEMCP, WC_COMPOSITECHECK, wide, length + 1, narrow,
-                             kPathBufferSize, nullptr, &lossy))
+    if (!WideCharToMultiByte(CP_OEMCP, WC_COMPOSITECHECK, wide, length + 1, narrow, kPathBufferSize,
+                             nullptr, &lossy))
         return false;
     return !lossy && ConvertsBack(narrow, wide, length);
 }
@@ -346,7 +350,4 @@ BOOL WINAPI Brannic_AddServiceW(BOOL autoStart, LPCWSTR driverDir)
     return Brannic_AddServiceA(autoStart, narrow);
 }
 
-BOOL WINAPI Brannic_RemoveService(void)
-{
-    return ServiceRemove();
-}
+BOOL WINAPI Brannic_RemoveService(void) { return ServiceRemove(); }

@@ -45,21 +45,20 @@ static void EcLockRelease(EcLock* lock)
 // ---- Configuration: no lock ----
 
 // Set requests: the record in, a 4-byte EC reply out; TRUE only for a nonzero status.
-static BOOL ConfigurationSet(DWORD code, const uint8_t *record, DWORD size)
+static BOOL ConfigurationSet(DWORD code, const uint8_t* record, DWORD size)
 {
     return EcRequest(code, record, size) ? TRUE : FALSE;
 }
 
 // Get requests: no input, the preset-to-zero record out.
-static BOOL ConfigurationGet(DWORD code, uint8_t *record, DWORD size)
+static BOOL ConfigurationGet(DWORD code, uint8_t* record, DWORD size)
 {
     ZeroBytes(record, size);
     return DriverRequest(code, nullptr, 0, record, size);
 }
 
 // Four values of width bytes each, in parameter order.
-static void FourValuesRecord(uint8_t *record, DWORD v1, DWORD v2, DWORD v3, DWORD v4,
-                               DWORD width)
+static void FourValuesRecord(uint8_t* record, DWORD v1, DWORD v2, DWORD v3, DWORD v4, DWORD width)
 {
     ZeroBytes(record, 4 * width);
     PortioStoreLe(record, v1, width);
@@ -78,24 +77,25 @@ static BOOL FourSet(DWORD code, DWORD v1, DWORD v2, DWORD v3, DWORD v4, DWORD wi
 }
 
 // Gets of four values of width bytes each; stored only when the request succeeded.
-static BOOL FourGet(DWORD code, void *v1, void *v2, void *v3, void *v4, DWORD width)
+static BOOL FourGet(DWORD code, void* v1, void* v2, void* v3, void* v4, DWORD width)
 {
     uint8_t record[PORTIO_DORVANE_ADDRESSES_SIZE];
-    void *out[4] = {v1, v2, v3, v4};
+    void* out[4] = {v1, v2, v3, v4};
     BOOL result;
 
     if (!DriverGuard()) return FALSE;
     if (!v1 || !v2 || !v3 || !v4) return FALSE;
     result = ConfigurationGet(code, record, 4 * width);
     if (!result) return FALSE;
-    for (DWORD i = 0; i < 4; i++) StoreToCaller(out[i], PortioLoadLe(record + i * width, width), width);
+    for (DWORD i = 0; i < 4; i++)
+        StoreToCaller(out[i], PortioLoadLe(record + i * width, width), width);
     return result;
 }
 
 // ---- Sending: under the EC lock ----
 
 // Sends a record under the EC lock; 0 without a request when the lock is not obtained.
-static DWORD SendLocked(DWORD code, const uint8_t *record, DWORD size)
+static DWORD SendLocked(DWORD code, const uint8_t* record, DWORD size)
 {
     EcLock lock;
     DWORD status;
@@ -106,8 +106,7 @@ static DWORD SendLocked(DWORD code, const uint8_t *record, DWORD size)
     return status;
 }
 
-static DWORD SendLockedWithResponse(DWORD code, const uint8_t *record, DWORD size,
-                                       BYTE *response)
+static DWORD SendLockedWithResponse(DWORD code, const uint8_t* record, DWORD size, BYTE* response)
 {
     EcLock lock;
     DWORD status;
@@ -141,19 +140,19 @@ BOOL WINAPI Brannic_SetDorvaneIndexMethodEcPortType(DWORD portType)
     return ConfigurationSet(PORTIO_DORVANE_SET_PORT_TYPE, record, sizeof(record));
 }
 
-BOOL WINAPI Brannic_SetDorvaneIndexMethodIoAddress(DWORD address1, DWORD address2,
-                                                   DWORD address3, DWORD address4)
+BOOL WINAPI Brannic_SetDorvaneIndexMethodIoAddress(DWORD address1, DWORD address2, DWORD address3,
+                                                   DWORD address4)
 {
     return FourSet(PORTIO_DORVANE_SET_IO_ADDRESS, address1, address2, address3, address4, 2);
 }
 
-BOOL WINAPI Brannic_SetDorvaneIndexMethodEcPortDevice(DWORD device1, DWORD device2,
-                                                      DWORD device3, DWORD device4)
+BOOL WINAPI Brannic_SetDorvaneIndexMethodEcPortDevice(DWORD device1, DWORD device2, DWORD device3,
+                                                      DWORD device4)
 {
     return FourSet(PORTIO_DORVANE_SET_PORT_DEVICE, device1, device2, device3, device4, 1);
 }
 
-BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortType(BYTE *portType)
+BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortType(BYTE* portType)
 {
     uint8_t record[PORTIO_DORVANE_PORT_TYPE_SIZE];
 
@@ -164,26 +163,26 @@ BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortType(BYTE *portType)
     return TRUE;
 }
 
-BOOL WINAPI Brannic_GetDorvaneIndexMethodIoAddress(WORD *address1, WORD *address2,
-                                                   WORD *address3, WORD *address4)
+BOOL WINAPI Brannic_GetDorvaneIndexMethodIoAddress(WORD* address1, WORD* address2, WORD* address3,
+                                                   WORD* address4)
 {
     return FourGet(PORTIO_DORVANE_GET_IO_ADDRESS, address1, address2, address3, address4, 2);
 }
 
-BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortDevice(BYTE *device1, BYTE *device2,
-                                                      BYTE *device3, BYTE *device4)
+BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortDevice(BYTE* device1, BYTE* device2, BYTE* device3,
+                                                      BYTE* device4)
 {
     return FourGet(PORTIO_DORVANE_GET_PORT_DEVICE, device1, device2, device3, device4, 1);
 }
 
-BOOL WINAPI Brannic_GetDorvaneIndexMethodEcAddress(WORD *address1, WORD *address2,
-                                                   WORD *address3, WORD *address4)
+BOOL WINAPI Brannic_GetDorvaneIndexMethodEcAddress(WORD* address1, WORD* address2, WORD* address3,
+                                                   WORD* address4)
 {
     return FourGet(PORTIO_DORVANE_GET_EC_ADDRESS, address1, address2, address3, address4, 2);
 }
 
-BOOL WINAPI Brannic_SetDorvaneIndexMethodEcAddress(DWORD address1, DWORD address2,
-                                                   DWORD address3, DWORD address4)
+BOOL WINAPI Brannic_SetDorvaneIndexMethodEcAddress(DWORD address1, DWORD address2, DWORD address3,
+                                                   DWORD address4)
 {
     return FourSet(PORTIO_DORVANE_SET_EC_ADDRESS, address1, address2, address3, address4, 2);
 }
@@ -196,13 +195,13 @@ BOOL WINAPI Brannic_SendDorvaneIndexMethodEcCommand(DWORD command)
     return SendLocked(PORTIO_DORVANE_COMMAND, record, sizeof(record)) ? TRUE : FALSE;
 }
 
-DWORD WINAPI Brannic_SendDorvaneIndexMethodEcCommandWithResponse(DWORD command, BYTE *response)
+DWORD WINAPI Brannic_SendDorvaneIndexMethodEcCommandWithResponse(DWORD command, BYTE* response)
 {
     uint8_t record[PORTIO_DORVANE_COMMAND_SIZE] = {(uint8_t)command};
 
     if (!DriverGuard()) return 0;
     return SendLockedWithResponse(PORTIO_DORVANE_COMMAND_RESPONSE, record, sizeof(record),
-                                     response);
+                                  response);
 }
 
 BOOL WINAPI Brannic_SendDorvaneIndexMethodEcCommandData(DWORD command, DWORD data)
@@ -214,20 +213,19 @@ BOOL WINAPI Brannic_SendDorvaneIndexMethodEcCommandData(DWORD command, DWORD dat
 }
 
 DWORD WINAPI Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(DWORD command, DWORD data,
-                                                                     BYTE *response)
+                                                                     BYTE* response)
 {
     uint8_t record[PORTIO_DORVANE_COMMAND_DATA_SIZE] = {(uint8_t)command, (uint8_t)data};
 
     if (!DriverGuard()) return 0;
     if (!response) return 0;
-    return SendLockedWithResponse(PORTIO_DORVANE_DATA_RESPONSE, record, sizeof(record),
-                                     response);
+    return SendLockedWithResponse(PORTIO_DORVANE_DATA_RESPONSE, record, sizeof(record), response);
 }
 
 BOOL WINAPI Brannic_SendDorvaneIndexMethodEcCommandDataArray(DWORD command, DWORD count,
-                                                             const BYTE *data)
+                                                             const BYTE* data)
 {
-    uint8_t *block;
+    uint8_t* block;
     DWORD status;
 
     if (!DriverGuard()) return FALSE;
@@ -242,10 +240,10 @@ BOOL WINAPI Brannic_SendDorvaneIndexMethodEcCommandDataArray(DWORD command, DWOR
 // This request shares its code with the data request with response; its length tells it apart.
 DWORD WINAPI Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(DWORD command,
                                                                           DWORD count,
-                                                                          const BYTE *data,
-                                                                          BYTE *response)
+                                                                          const BYTE* data,
+                                                                          BYTE* response)
 {
-    uint8_t *block;
+    uint8_t* block;
     DWORD status;
 
     if (!DriverGuard()) return 0;
@@ -253,7 +251,7 @@ DWORD WINAPI Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(DWORD 
     block = BlockRecord(command, count, data);
     if (!block) return 0;
     status = SendLockedWithResponse(PORTIO_DORVANE_DATA_RESPONSE, block,
-                                       PORTIO_DORVANE_BLOCK_HEADER + count, response);
+                                    PORTIO_DORVANE_BLOCK_HEADER + count, response);
     FreeRecord(block);
     return status;
 }

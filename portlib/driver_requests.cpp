@@ -3,10 +3,7 @@
 #include "driver_requests.h"
 #include "context.h"
 
-bool DriverGuard()
-{
-    return g_contextOpenCount > 0 && g_contextNtFlag == 1;
-}
+bool DriverGuard() { return g_contextOpenCount > 0 && g_contextNtFlag == 1; }
 
 BOOL DriverRequest(DWORD code, const void* input, DWORD inputLength, void* output,
                    DWORD outputLength)
@@ -25,7 +22,4 @@ uint8_t* AllocateRecord(uint64_t size)
     return record;
 }
 
-void FreeRecord(uint8_t* record)
-{
-    HeapFree(GetProcessHeap(), 0, record);
-}
+void FreeRecord(uint8_t* record) { HeapFree(GetProcessHeap(), 0, record); }

@@ -33,9 +33,12 @@ static inline uint32_t LoadFromCaller(const void* array, DWORD i, DWORD width)
 // Stores the low width bytes of value in the caller's width-byte unsigned variable at to.
 static inline void StoreToCaller(void* to, uint32_t value, DWORD width)
 {
-    if (width == 1) *(uint8_t*)to = (uint8_t)value;
-    else if (width == 2) *(uint16_t*)to = (uint16_t)value;
-    else *(uint32_t*)to = value;
+    if (width == 1)
+        *(uint8_t*)to = (uint8_t)value;
+    else if (width == 2)
+        *(uint16_t*)to = (uint16_t)value;
+    else
+        *(uint32_t*)to = value;
 }
 
 // A zero-filled record of size bytes from the general heap; null when the size does not fit

@@ -7,7 +7,7 @@
 #include "ec_command.h"
 
 // The reply is preset to zero, so a reply the driver fills short reads as status 0.
-DWORD EcRequest(DWORD code, const uint8_t *record, DWORD size)
+DWORD EcRequest(DWORD code, const uint8_t* record, DWORD size)
 {
     uint8_t reply[PORTIO_EC_REPLY_SIZE];
 
@@ -16,7 +16,7 @@ DWORD EcRequest(DWORD code, const uint8_t *record, DWORD size)
     return PortioLoadLe(reply, 4);
 }
 
-DWORD EcRequestWithResponse(DWORD code, const uint8_t *record, DWORD size, BYTE *response)
+DWORD EcRequestWithResponse(DWORD code, const uint8_t* record, DWORD size, BYTE* response)
 {
     uint8_t reply[PORTIO_EC_REPLY_RESPONSE_SIZE];
     DWORD status;
@@ -29,7 +29,7 @@ DWORD EcRequestWithResponse(DWORD code, const uint8_t *record, DWORD size, BYTE 
 }
 
 // The command record: command and data byte, then reserved bytes.
-static void CommandRecord(uint8_t *record, DWORD command, DWORD data)
+static void CommandRecord(uint8_t* record, DWORD command, DWORD data)
 {
     ZeroBytes(record, PORTIO_EC_COMMAND_SIZE);
     record[0] = (uint8_t)command;
@@ -37,8 +37,8 @@ static void CommandRecord(uint8_t *record, DWORD command, DWORD data)
 }
 
 // The same, after the named command and data ports.
-static void PortsCommandRecord(uint8_t *record, DWORD commandPort, DWORD dataPort,
-                                 DWORD command, DWORD data)
+static void PortsCommandRecord(uint8_t* record, DWORD commandPort, DWORD dataPort, DWORD command,
+                               DWORD data)
 {
     ZeroBytes(record, PORTIO_EC_PORTS_COMMAND_SIZE);
     PortioStoreLe(record + PORTIO_EC_PORTS_COMMAND_PORT, commandPort, 4);
@@ -55,7 +55,7 @@ DWORD WINAPI Brannic_SendECCommand(DWORD command, DWORD data)
     return EcRequest(PORTIO_EC_COMMAND, record, sizeof(record));
 }
 
-DWORD WINAPI Brannic_SendECCommandWithResponse(DWORD command, DWORD data, BYTE *response)
+DWORD WINAPI Brannic_SendECCommandWithResponse(DWORD command, DWORD data, BYTE* response)
 {
     uint8_t record[PORTIO_EC_COMMAND_SIZE];
 
@@ -64,8 +64,8 @@ DWORD WINAPI Brannic_SendECCommandWithResponse(DWORD command, DWORD data, BYTE *
     return EcRequestWithResponse(PORTIO_EC_COMMAND_RESPONSE, record, sizeof(record), response);
 }
 
-DWORD WINAPI Brannic_SendSpecifiedPortECCommand(DWORD commandPort, DWORD dataPort,
-                                                DWORD command, DWORD data)
+DWORD WINAPI Brannic_SendSpecifiedPortECCommand(DWORD commandPort, DWORD dataPort, DWORD command,
+                                                DWORD data)
 {
     uint8_t record[PORTIO_EC_PORTS_COMMAND_SIZE];
 
@@ -76,12 +76,12 @@ DWORD WINAPI Brannic_SendSpecifiedPortECCommand(DWORD commandPort, DWORD dataPor
 
 DWORD WINAPI Brannic_SendSpecifiedPortECCommandWithResponse(DWORD commandPort, DWORD dataPort,
                                                             DWORD command, DWORD data,
-                                                            BYTE *response)
+                                                            BYTE* response)
 {
     uint8_t record[PORTIO_EC_PORTS_COMMAND_SIZE];
 
     if (!DriverGuard()) return 0;
     PortsCommandRecord(record, commandPort, dataPort, command, data);
     return EcRequestWithResponse(PORTIO_EC_COMMAND_PORTS_RESPONSE, record, sizeof(record),
-                                    response);
+                                 response);
 }

@@ -10,7 +10,10 @@ struct RegisterTarget {
     DWORD indexPort, dataPort, width;
 };
 
-enum class Access { kRead, kWrite };
+enum class Access {
+    kRead,
+    kWrite
+};
 
 // The ports at the head of every indexed record, the reserved bytes after them left 0.
 static void StorePorts(uint8_t* record, const RegisterTarget& target)
@@ -20,8 +23,8 @@ static void StorePorts(uint8_t* record, const RegisterTarget& target)
 }
 
 // A single register: the ports, the index and, for a write, the value. Returns its size.
-static DWORD SingleRecord(uint8_t* record, const RegisterTarget& target, DWORD index,
-                          Access access, DWORD value)
+static DWORD SingleRecord(uint8_t* record, const RegisterTarget& target, DWORD index, Access access,
+                          DWORD value)
 {
     ZeroBytes(record, PORTIO_INDEXED_SINGLE_MAX);
     StorePorts(record, target);

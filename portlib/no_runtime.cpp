@@ -6,17 +6,17 @@
 #include <stddef.h>
 #include <stdint.h>
 
-extern "C" void *memset(void *block, int value, size_t size)
+extern "C" void* memset(void* block, int value, size_t size)
 {
-    uint8_t *p = (uint8_t *)block;
+    uint8_t* p = (uint8_t*)block;
     while (size--) *p++ = (uint8_t)value;
     return block;
 }
 
-extern "C" void *memcpy(void *to, const void *from, size_t size)
+extern "C" void* memcpy(void* to, const void* from, size_t size)
 {
-    uint8_t *d = (uint8_t *)to;
-    const uint8_t *s = (const uint8_t *)from;
+    uint8_t* d = (uint8_t*)to;
+    const uint8_t* s = (const uint8_t*)from;
     while (size--) *d++ = *s++;
     return to;
 }

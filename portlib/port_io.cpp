@@ -36,7 +36,7 @@ static void PortInstructionOut(uint16_t port, uint32_t value, DWORD width)
 
 // Reads go to a preset-to-zero buffer first: bytes the driver leaves unfilled read as 0, and
 // the caller's storage is written only on success.
-static BOOL PortRead(DWORD code, DWORD port, void *value, DWORD width)
+static BOOL PortRead(DWORD code, DWORD port, void* value, DWORD width)
 {
     uint8_t record[PORTIO_PORT_RECORD_SIZE(4, FALSE)];
     uint8_t output[4];
@@ -56,7 +56,7 @@ static BOOL PortRead(DWORD code, DWORD port, void *value, DWORD width)
     return TRUE;
 }
 
-static BOOL PortWrite(DWORD code, DWORD port, DWORD value, void *written, DWORD width)
+static BOOL PortWrite(DWORD code, DWORD port, DWORD value, void* written, DWORD width)
 {
     uint8_t record[PORTIO_PORT_RECORD_SIZE(4, TRUE)];
 
@@ -74,32 +74,32 @@ static BOOL PortWrite(DWORD code, DWORD port, DWORD value, void *written, DWORD 
     return TRUE;
 }
 
-BOOL WINAPI Brannic_InputByteValue(DWORD port, BYTE *value)
+BOOL WINAPI Brannic_InputByteValue(DWORD port, BYTE* value)
 {
     return PortRead(PORTIO_INPUT_BYTE, port, value, 1);
 }
 
-BOOL WINAPI Brannic_InputWordValue(DWORD port, WORD *value)
+BOOL WINAPI Brannic_InputWordValue(DWORD port, WORD* value)
 {
     return PortRead(PORTIO_INPUT_WORD, port, value, 2);
 }
 
-BOOL WINAPI Brannic_InputDWordValue(DWORD port, DWORD *value)
+BOOL WINAPI Brannic_InputDWordValue(DWORD port, DWORD* value)
 {
     return PortRead(PORTIO_INPUT_DWORD, port, value, 4);
 }
 
-BOOL WINAPI Brannic_OutputByteValue(DWORD port, DWORD value, BYTE *written)
+BOOL WINAPI Brannic_OutputByteValue(DWORD port, DWORD value, BYTE* written)
 {
     return PortWrite(PORTIO_OUTPUT_BYTE, port, value, written, 1);
 }
 
-BOOL WINAPI Brannic_OutputWordValue(DWORD port, DWORD value, WORD *written)
+BOOL WINAPI Brannic_OutputWordValue(DWORD port, DWORD value, WORD* written)
 {
     return PortWrite(PORTIO_OUTPUT_WORD, port, value, written, 2);
 }
 
-BOOL WINAPI Brannic_OutputDWordValue(DWORD port, DWORD value, DWORD *written)
+BOOL WINAPI Brannic_OutputDWordValue(DWORD port, DWORD value, DWORD* written)
 {
     return PortWrite(PORTIO_OUTPUT_DWORD, port, value, written, 4);
 }

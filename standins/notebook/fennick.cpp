@@ -11,11 +11,10 @@
 
 static uint32_t ThisProcess() { return GetCurrentProcessId(); }
 
-static void Trace(NotebookState *s, bool write, DWORD port, BYTE value, bool failed,
-                  BYTE scratchIn)
+static void Trace(NotebookState* s, bool write, DWORD port, BYTE value, bool failed, BYTE scratchIn)
 {
     LONG i = s->traceCount;
-    PortAccess &a = s->trace[(uint32_t)i % kTraceCapacity];
+    PortAccess& a = s->trace[(uint32_t)i % kTraceCapacity];
     a.write = write;
     a.port = (uint8_t)port;
     a.value = value;
@@ -26,17 +25,15 @@ static void Trace(NotebookState *s, bool write, DWORD port, BYTE value, bool fai
 }
 
 // Why the calling process may not touch the ports now, or nullptr when it may. Lock held.
-static const char *AccessRefusal(const NotebookState *s)
+static const char* AccessRefusal(const NotebookState* s)
 {
-    if (s->driverLoadedPid == ThisProcess())
-        return nullptr;
-    if (s->driverUnloadedPid == ThisProcess())
-        return "after Fennick_UnLoadDriver";
+    if (s->driverLoadedPid == ThisProcess()) return nullptr;
+    if (s->driverUnloadedPid == ThisProcess()) return "after Fennick_UnLoadDriver";
     return "before Fennick_Init and Fennick_LoadDriver succeeded";
 }
 
-static void AccessViolation(NotebookState *s, const char *what, DWORD port, BYTE value,
-                            const char *why)
+static void AccessViolation(NotebookState* s, const char* what, DWORD port, BYTE value,
+                            const char* why)
 {
     char text[160];
     snprintf(text, sizeof text, "%s 0x%02X, port 0x%02lX, %s", what, value, (unsigned long)port,
@@ -44,38 +41,34 @@ static void AccessViolation(NotebookState *s, const char *what, DWORD port, BYTE
     SimViolation(s, text);
 }
 
-static bool InputFull(const NotebookState *s)
+static bool InputFull(const NotebookState* s)
 {
     return s->ecBehaviour == kEcInputNeverClears || s->inputStuck || s->inputBusyLeft > 0;
 }
 
 // A status or data read as the EC answers it. Lock held.
-static BYTE Read(NotebookState *s, DWORD port)
+static BYTE Read(NotebookState* s, DWORD port)
 {
     if (port == 0x6C) {
         BYTE status = 0;
         if (s->staleOutputBytes > 0 || s->ecBehaviour == kEcOutputNeverClears)
             status |= kEcOutputFull;
-        if (InputFull(s))
-            status |= kEcInputFull;
-        if (s->inputBusyLeft > 0)
-            s->inputBusyLeft--;
+        if (InputFull(s)) status |= kEcInputFull;
+        if (s->inputBusyLeft > 0) s->inputBusyLeft--;
         return status;
     }
-    if (port != 0x68)
-        return 0xFF;
-    if (s->staleOutputBytes == 0)
-        return 0x00;
+    if (port != 0x68) return 0xFF;
+    if (s->staleOutputBytes == 0) return 0x00;
     BYTE v = (BYTE)(0xA0 + s->staleOutputBytes);
     if (--s->staleOutputBytes == 0) {
-        s->staleOutputBytes = s->refillOutputBytes;   // once
+        s->staleOutputBytes = s->refillOutputBytes;  // once
         s->refillOutputBytes = 0;
     }
     return v;
 }
 
 // The EC takes a byte. Lock held.
-static void Take(NotebookState *s, DWORD port, BYTE v)
+static void Take(NotebookState* s, DWORD port, BYTE v)
 {
     if (port == 0x6C) {
         if (v == 0xFF) {
@@ -98,8 +91,7 @@ static void Take(NotebookState *s, DWORD port, BYTE v)
                 s->ledLevelKnown = 1;
                 s->ledCommands++;
             }
-            if (s->ecBehaviour == kEcInputSticksAfterData2)
-                s->inputStuck = 1;
+            if (s->ecBehaviour == kEcInputSticksAfterData2) s->inputStuck = 1;
         }
     } else {
         return;
@@ -109,9 +101,9 @@ static void Take(NotebookState *s, DWORD port, BYTE v)
 
 extern "C" {
 
-int WINAPI Fennick_Init(const char *configPath)
+int WINAPI Fennick_Init(const char* configPath)
 {
-    NotebookState *s = Sim();
+    NotebookState* s = Sim();
     if (s) {
         SimLock(s);
         lstrcpynA(s->initPath, configPath ? configPath : "(null)", sizeof s->initPath);
@@ -138,8 +130,7 @@ int WINAPI Fennick_LoadDriver(void)
 
 int WINAPI Fennick_UnLoadDriver(void)
 {
-    if (!CountedCall(kCallFennickUnLoadDriver, &NotebookState::unloadDriverCalls))
-        return 0;
+    if (!CountedCall(kCallFennickUnLoadDriver, &NotebookState::unloadDriverCalls)) return 0;
     if (s_sim->driverLoadedPid != ThisProcess()) {
         SimViolation(s_sim, "Fennick_UnLoadDriver with no driver loaded");
         return 0;
@@ -149,54 +140,44 @@ int WINAPI Fennick_UnLoadDriver(void)
     return 1;
 }
 
-int WINAPI Fennick_InputByteValue(DWORD port, BYTE *value)
+int WINAPI Fennick_InputByteValue(DWORD port, BYTE* value)
 {
-    NotebookState *s = Sim();
-    if (!s || !value)
-        return 0;
+    NotebookState* s = Sim();
+    if (!s || !value) return 0;
     ReenterIfScripted(kReenterInPortRead);
     SimLock(s);
-    const char *refusal = AccessRefusal(s);
+    const char* refusal = AccessRefusal(s);
     uint32_t number = ++s->portReads;
     bool fail = refusal || number == s->failReadAt;
-    BYTE v = fail ? *value : Read(s, port);   // a failed read leaves the caller's byte alone
+    BYTE v = fail ? *value : Read(s, port);  // a failed read leaves the caller's byte alone
     Trace(s, false, port, v, fail, 0);
     SimUnlock(s);
-    if (refusal)
-        AccessViolation(s, "read giving", port, v, refusal);
-    if (fail)
-        return 0;
+    if (refusal) AccessViolation(s, "read giving", port, v, refusal);
+    if (fail) return 0;
     *value = v;
     return 1;
 }
 
-int WINAPI Fennick_OutputByteValue(DWORD port, DWORD value, BYTE *scratch)
+int WINAPI Fennick_OutputByteValue(DWORD port, DWORD value, BYTE* scratch)
 {
-    NotebookState *s = Sim();
-    if (!s)
-        return 0;
+    NotebookState* s = Sim();
+    if (!s) return 0;
     ReenterIfScripted(kReenterInPortWrite);
     BYTE v = (BYTE)value;
     SimLock(s);
-    const char *refusal = AccessRefusal(s);
+    const char* refusal = AccessRefusal(s);
     uint32_t number = ++s->portWrites;
     bool fail = refusal || number == s->failWriteAt;
     bool lost = !fail && InputFull(s);
     Trace(s, true, port, v, fail, scratch ? *scratch : 0);
-    if (!fail && !lost)
-        Take(s, port, v);
+    if (!fail && !lost) Take(s, port, v);
     SimUnlock(s);
-    if (refusal)
-        AccessViolation(s, "write of", port, v, refusal);
-    if (lost)
-        AccessViolation(s, "write of", port, v, "lost: the EC's input buffer was full");
-    if (!scratch)
-        SimViolation(s, "Fennick_OutputByteValue without a scratch byte");
-    if (fail)
-        return 0;
-    if (scratch)
-        *scratch = v;   // the library may use the caller's byte as it likes
+    if (refusal) AccessViolation(s, "write of", port, v, refusal);
+    if (lost) AccessViolation(s, "write of", port, v, "lost: the EC's input buffer was full");
+    if (!scratch) SimViolation(s, "Fennick_OutputByteValue without a scratch byte");
+    if (fail) return 0;
+    if (scratch) *scratch = v;  // the library may use the caller's byte as it likes
     return 1;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string>
 
-static NotebookState *s_sim;
+static NotebookState* s_sim;
 
 // Bound on the wait for the agent to read the volume and finish with it (an emulated machine
 // under load can take seconds).
@@ -33,18 +33,13 @@ static void Usage()
 }
 
 // Why the agent cannot reach the EC, or nullptr when its key controller is ready.
-static const char *KeyControllerTrouble()
+static const char* KeyControllerTrouble()
 {
-    if (s_sim->driverLoadedPid)
-        return nullptr;
-    if (s_sim->initCalls == 0)
-        return "Fennick_Init was not called";
-    if (!s_sim->initDonePid)
-        return "Fennick_Init failed";
-    if (s_sim->driverUnloadedPid)
-        return "its driver was unloaded";
-    if (s_sim->loadDriverCalls == 0)
-        return "Fennick_LoadDriver was not called";
+    if (s_sim->driverLoadedPid) return nullptr;
+    if (s_sim->initCalls == 0) return "Fennick_Init was not called";
+    if (!s_sim->initDonePid) return "Fennick_Init failed";
+    if (s_sim->driverUnloadedPid) return "its driver was unloaded";
+    if (s_sim->loadDriverCalls == 0) return "Fennick_LoadDriver was not called";
     return "Fennick_LoadDriver failed";
 }
 
@@ -57,12 +52,12 @@ static void PrintStatus()
         printf("never set\n");
     printf("LED commands: %u, command bytes: %u, closing bytes: %u, port accesses: %ld\n",
            s_sim->ledCommands, s_sim->commandBytes, s_sim->closingBytes, s_sim->traceCount);
-    const char *trouble = KeyControllerTrouble();
-    printf("Fennick: init %u (\"%s\"), load %u, unload %u; %s%s\n", s_sim->initCalls, s_sim->initPath,
-           s_sim->loadDriverCalls, s_sim->unloadDriverCalls, trouble ? "not ready: " : "ready",
-           trouble ? trouble : "");
-    printf("Pernet: volume %d%%, reads %ld; Oskal: reads %ld\n", s_sim->volume, s_sim->getVolumeCalls,
-           s_sim->maxMinCalls);
+    const char* trouble = KeyControllerTrouble();
+    printf("Fennick: init %u (\"%s\"), load %u, unload %u; %s%s\n", s_sim->initCalls,
+           s_sim->initPath, s_sim->loadDriverCalls, s_sim->unloadDriverCalls,
+           trouble ? "not ready: " : "ready", trouble ? trouble : "");
+    printf("Pernet: volume %d%%, reads %ld; Oskal: reads %ld\n", s_sim->volume,
+           s_sim->getVolumeCalls, s_sim->maxMinCalls);
     printf("violations: %u%s%s\n", s_sim->violations, s_sim->violations ? ", the first: " : "",
            s_sim->violations ? s_sim->firstViolation : "");
     printf("calls:");
@@ -76,13 +71,13 @@ static void PrintTrace()
     LONG count = s_sim->traceCount;
     LONG first = count > (LONG)kTraceCapacity ? count - (LONG)kTraceCapacity : 0;
     for (LONG i = first; i < count; i++) {
-        const PortAccess &a = s_sim->trace[(uint32_t)i % kTraceCapacity];
+        const PortAccess& a = s_sim->trace[(uint32_t)i % kTraceCapacity];
         printf("%s 0x%02X %s 0x%02X\n", a.write ? "write" : "read ", a.port, a.write ? "<-" : "->",
                a.value);
     }
 }
 
-static const PortAccess &TraceAt(LONG i) { return s_sim->trace[(uint32_t)i % kTraceCapacity]; }
+static const PortAccess& TraceAt(LONG i) { return s_sim->trace[(uint32_t)i % kTraceCapacity]; }
 
 // Why the port accesses from `first` on did not deliver a whole LED command with its closing
 // byte; "" when they did. The EC's last answer tells which buffer it kept full.
@@ -90,11 +85,10 @@ static std::string EcTrouble(LONG first, bool commandTaken)
 {
     LONG end = s_sim->traceCount;
     bool closed = end > first && TraceAt(end - 1).write && TraceAt(end - 1).value == 0xFF;
-    if (end > first && closed && !TraceAt(end - 1).failed)
-        return "";
+    if (end > first && closed && !TraceAt(end - 1).failed) return "";
     char text[96];
     if (end > first && TraceAt(end - 1).write && TraceAt(end - 1).failed) {
-        const PortAccess &a = TraceAt(end - 1);
+        const PortAccess& a = TraceAt(end - 1);
         snprintf(text, sizeof text, "writing %02X to port 0x%02X failed", a.value, a.port);
         return text;
     }
@@ -105,9 +99,9 @@ static std::string EcTrouble(LONG first, bool commandTaken)
             break;
         }
     }
-    const char *why = status & kEcOutputFull  ? "the EC's output buffer did not empty"
+    const char* why = status & kEcOutputFull  ? "the EC's output buffer did not empty"
                       : status & kEcInputFull ? "the EC's input buffer stayed full"
-                                      : "the agent stopped";
+                                              : "the agent stopped";
     if (commandTaken)
         snprintf(text, sizeof text, "no closing byte: %s", why);
     else
@@ -128,7 +122,7 @@ static bool SweepStep(HWND window, int percent)
                (unsigned long)kAgentAnswerMs);
         return false;
     }
-    SimSyncWithWindow(window, kAgentAnswerMs);   // until the handler that read it has returned
+    SimSyncWithWindow(window, kAgentAnswerMs);  // until the handler that read it has returned
 
     char bar[8];
     for (int i = 0; i < 7; i++)
@@ -138,7 +132,7 @@ static bool SweepStep(HWND window, int percent)
            s_sim->ledLevelKnown ? (char)('0' + s_sim->ledLevel) : '-');
     int written = 0;
     for (LONG i = traceStart; i < s_sim->traceCount; i++) {
-        const PortAccess &a = TraceAt(i);
+        const PortAccess& a = TraceAt(i);
         if (a.write) {
             printf(" %02X%s", a.value, a.failed ? "!" : "");
             written++;
@@ -148,7 +142,7 @@ static bool SweepStep(HWND window, int percent)
     if (s_sim->traceCount == traceStart) {
         // The agent did not touch the EC: it could not, it read no volume, or it held the
         // level back.
-        const char *trouble = KeyControllerTrouble();
+        const char* trouble = KeyControllerTrouble();
         if (trouble)
             printf(" nothing sent: the key controller is not ready (%s)", trouble);
         else if (s_sim->failGetVolume)
@@ -159,9 +153,9 @@ static bool SweepStep(HWND window, int percent)
         std::string trouble = EcTrouble(traceStart, commandTaken);
         if (!trouble.empty())
             printf("%s%s", written ? "   " : " ",
-                   (!written          ? "nothing sent: " + trouble
-                    : commandTaken    ? "(" + trouble + ")"
-                                      : "command incomplete: " + trouble)
+                   (!written       ? "nothing sent: " + trouble
+                    : commandTaken ? "(" + trouble + ")"
+                                   : "command incomplete: " + trouble)
                        .c_str());
     }
     printf("\n");
@@ -169,7 +163,7 @@ static bool SweepStep(HWND window, int percent)
     return true;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc < 2) {
         Usage();
@@ -181,19 +175,17 @@ int main(int argc, char **argv)
         fprintf(stderr, "notebookctl: cannot map the simulation\n");
         return 1;
     }
-    const char *cmd = argv[1];
+    const char* cmd = argv[1];
     if (!strcmp(cmd, "wait-window") || !strcmp(cmd, "close")) {
         DWORD ms = argc > 2 ? (DWORD)atoi(argv[2]) : 10000;
         bool closing = !strcmp(cmd, "close");
         if (closing) {
             HWND w = SimAgentWindow();
-            if (w)
-                PostMessageA(w, WM_USER + 1, 0, 0);
+            if (w) PostMessageA(w, WM_USER + 1, 0, 0);
         }
         bool done = SimWaitUntil([&] { return (SimAgentWindow() == nullptr) == closing; }, ms);
         // Found during its creation, the window answers a sent message once the agent runs.
-        if (done && !closing)
-            SimSyncWithWindow(SimAgentWindow(), ms);
+        if (done && !closing) SimSyncWithWindow(SimAgentWindow(), ms);
         if (!done) {
             fprintf(stderr, "notebookctl: the agent's window %s within %lu ms\n",
                     closing ? "is still there" : "did not appear", (unsigned long)ms);
@@ -216,7 +208,7 @@ int main(int argc, char **argv)
     } else if (!strcmp(cmd, "device-removed")) {
         SimRequestDeviceEvents(s_sim, 0, 1);
     } else if (!strcmp(cmd, "ec") && argc >= 3) {
-        const char *b = argv[2];
+        const char* b = argv[2];
         uint32_t n = argc > 3 ? (uint32_t)atoi(argv[3]) : 0;
         if (!strcmp(b, "output-stuck"))
             SimSetEcBehaviour(s_sim, kEcOutputNeverClears);
@@ -235,12 +227,11 @@ int main(int argc, char **argv)
             return 2;
         }
     } else if (!strcmp(cmd, "fail") && argc >= 3) {
-        const char *what = argv[2];
+        const char* what = argv[2];
         uint32_t n = argc > 3 ? (uint32_t)atoi(argv[3]) : 0;
-        static const char *const kWhats[] = {"none", "init", "load", "volume", "read", "write"};
+        static const char* const kWhats[] = {"none", "init", "load", "volume", "read", "write"};
         bool known = false;
-        for (const char *w : kWhats)
-            known = known || !strcmp(what, w);
+        for (const char* w : kWhats) known = known || !strcmp(what, w);
         if (!known) {
             Usage();
             return 2;
@@ -270,8 +261,7 @@ int main(int argc, char **argv)
                 Sleep((DWORD)atoi(argv[i] + 5));
                 continue;
             }
-            if (!SweepStep(window, atoi(argv[i])))
-                return 1;
+            if (!SweepStep(window, atoi(argv[i]))) return 1;
         }
     } else {
         Usage();

@@ -4,7 +4,7 @@
 
 static HWND s_hooked;
 
-static void PostMixerNotes(NotebookState *s)
+static void PostMixerNotes(NotebookState* s)
 {
     LONG n = InterlockedExchange(&s->mixerNotesRequested, 0);
     for (LONG i = 0; i < n; i++) {
@@ -15,7 +15,7 @@ static void PostMixerNotes(NotebookState *s)
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void *reserved)
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved)
 {
     LogLoading(reason, reserved, kCallOskalLoaded, kCallOskalFreed);
     return TRUE;
@@ -40,12 +40,11 @@ int WINAPI Oskal_UnHookDevice(HWND window, UINT device)
     return 1;
 }
 
-int WINAPI Oskal_GetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD *maximum, DWORD *minimum,
+int WINAPI Oskal_GetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD* maximum, DWORD* minimum,
                                 UINT flags)
 {
-    NotebookState *s = Sim();
-    if (!s || !maximum || !minimum)
-        return 0;
+    NotebookState* s = Sim();
+    if (!s || !maximum || !minimum) return 0;
     (void)flags;
     InterlockedIncrement(&s->maxMinCalls);
     ReenterIfScripted(kReenterInMixerRange);
@@ -62,11 +61,10 @@ int WINAPI Oskal_GetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD *maxi
     return ok;
 }
 
-int WINAPI Oskal_GetValue(UINT mixer, UINT line, UINT control, DWORD **values, DWORD *count)
+int WINAPI Oskal_GetValue(UINT mixer, UINT line, UINT control, DWORD** values, DWORD* count)
 {
-    NotebookState *s = Sim();
-    if (!s || !values || !count)
-        return 0;
+    NotebookState* s = Sim();
+    if (!s || !values || !count) return 0;
     (void)mixer, (void)line, (void)control;
     InterlockedIncrement(&s->getValueCalls);
     SimLock(s);
@@ -74,33 +72,28 @@ int WINAPI Oskal_GetValue(UINT mixer, UINT line, UINT control, DWORD **values, D
     bool nullWhenEmpty = s->emptyArrayIsNull != 0;
     uint32_t n = s->channelCount < kMaxChannels ? s->channelCount : kMaxChannels;
     DWORD copy[kMaxChannels];
-    for (uint32_t i = 0; i < n; i++)
-        copy[i] = s->channels[i];
+    for (uint32_t i = 0; i < n; i++) copy[i] = s->channels[i];
     SimUnlock(s);
-    if (!ok)
-        return 0;
+    if (!ok) return 0;
     if (n == 0 && nullWhenEmpty) {
         *values = nullptr;
         *count = 0;
         return 1;
     }
     // Like a real mixer, an empty control still hands out an (empty) array to be freed.
-    DWORD *array = (DWORD *)HeapAlloc(GetProcessHeap(), 0, (n ? n : 1) * sizeof(DWORD));
-    if (!array)
-        return 0;
-    for (uint32_t i = 0; i < n; i++)
-        array[i] = copy[i];
+    DWORD* array = (DWORD*)HeapAlloc(GetProcessHeap(), 0, (n ? n : 1) * sizeof(DWORD));
+    if (!array) return 0;
+    for (uint32_t i = 0; i < n; i++) array[i] = copy[i];
     InterlockedIncrement(&s->arraysOutstanding);
     *values = array;
     *count = n;
     return 1;
 }
 
-int WINAPI Oskal_FreeValueItems(DWORD *values)
+int WINAPI Oskal_FreeValueItems(DWORD* values)
 {
-    NotebookState *s = Sim();
-    if (!s)
-        return 0;
+    NotebookState* s = Sim();
+    if (!s) return 0;
     InterlockedIncrement(&s->freeCalls);
     if (!values) {
         InterlockedIncrement(&s->freeNullCalls);
@@ -112,7 +105,8 @@ int WINAPI Oskal_FreeValueItems(DWORD *values)
 }
 
 // The rest of the mixer interface: present so that names resolve, unused by the agent.
-#define UNUSED_EXPORT(name) int WINAPI name(void) { return 0; }
+#define UNUSED_EXPORT(name)                                                                        \
+    int WINAPI name(void) { return 0; }
 UNUSED_EXPORT(Oskal_GetDevicesCount)
 UNUSED_EXPORT(Oskal_GetDeviceName)
 UNUSED_EXPORT(Oskal_FindDefaultMixerNumber)
@@ -143,4 +137,4 @@ UNUSED_EXPORT(Oskal_SetValueEx)
 UNUSED_EXPORT(Oskal_IsRecordSelectedEx)
 UNUSED_EXPORT(Oskal_SetRecordSelectedEx)
 
-} // extern "C"
+}  // extern "C"

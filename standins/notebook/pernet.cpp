@@ -7,17 +7,16 @@ static HINSTANCE s_self;
 static HWND s_eventWindow, s_volumeWindow;
 static UINT s_changedMsg, s_removedMsg, s_volumeMsg;
 
-static void PostAll(volatile LONG *requested, volatile LONG *posted, HWND window, UINT msg)
+static void PostAll(volatile LONG* requested, volatile LONG* posted, HWND window, UINT msg)
 {
     LONG n = InterlockedExchange(requested, 0);
     for (LONG i = 0; i < n; i++) {
-        if (window && msg)
-            PostMessageA(window, msg, 0, 0);
+        if (window && msg) PostMessageA(window, msg, 0, 0);
         InterlockedIncrement(posted);
     }
 }
 
-static void PostNotes(NotebookState *s)
+static void PostNotes(NotebookState* s)
 {
     s->posterThreadId = GetCurrentThreadId();
     PostAll(&s->volumeNotesRequested, &s->volumeNotesPosted, s_volumeWindow, s_volumeMsg);
@@ -28,9 +27,8 @@ static void PostNotes(NotebookState *s)
 // A device-event call back from the agent: counted, with the thread it came on.
 static int CalledBack(uint32_t NotebookState::*thread, volatile LONG NotebookState::*calls)
 {
-    NotebookState *s = Sim();
-    if (!s)
-        return 0;
+    NotebookState* s = Sim();
+    if (!s) return 0;
     s->*thread = GetCurrentThreadId();
     InterlockedIncrement(&(s->*calls));
     return 1;
@@ -38,7 +36,7 @@ static int CalledBack(uint32_t NotebookState::*thread, volatile LONG NotebookSta
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void *reserved)
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void* reserved)
 {
     s_self = self;
     LogLoading(reason, reserved, kCallPernetLoaded, kCallPernetFreed);
@@ -53,8 +51,7 @@ int WINAPI Pernet_InitEx(HWND window, UINT changedMsg, UINT removedMsg)
     s_sim->initExRemovedMsg = removedMsg;
     // Which copy answered, for tests that put more than one Pernet.dll within reach.
     GetModuleFileNameA(s_self, s_sim->initExModule, sizeof s_sim->initExModule);
-    if (s_sim->failInitEx)
-        return 0;
+    if (s_sim->failInitEx) return 0;
     s_eventWindow = window;
     s_changedMsg = changedMsg;
     s_removedMsg = removedMsg;
@@ -65,8 +62,7 @@ int WINAPI Pernet_Init(void) { return 0; }
 
 int WINAPI Pernet_DeInit(void)
 {
-    if (!CountedCall(kCallPernetDeInit, &NotebookState::deinitCalls))
-        return 0;
+    if (!CountedCall(kCallPernetDeInit, &NotebookState::deinitCalls)) return 0;
     StopPoster();
     s_eventWindow = s_volumeWindow = nullptr;
     return 1;
@@ -84,44 +80,39 @@ int WINAPI Pernet_Register(HWND window, UINT volumeMsg)
 
 int WINAPI Pernet_Unregister(HWND window, UINT volumeMsg)
 {
-    if (!RecordWindowCall(kCallPernetUnregister, window, volumeMsg,
-                          &NotebookState::unregisterCalls, &NotebookState::unregisterWindow,
-                          &NotebookState::unregisterMsg))
+    if (!RecordWindowCall(kCallPernetUnregister, window, volumeMsg, &NotebookState::unregisterCalls,
+                          &NotebookState::unregisterWindow, &NotebookState::unregisterMsg))
         return 0;
     s_volumeWindow = nullptr;
     return 1;
 }
 
-int WINAPI Pernet_GetVolumeLevel(int *percent)
+int WINAPI Pernet_GetVolumeLevel(int* percent)
 {
-    NotebookState *s = Sim();
-    if (!s || !percent)
-        return 0;
+    NotebookState* s = Sim();
+    if (!s || !percent) return 0;
     InterlockedIncrement(&s->getVolumeCalls);
     ReenterIfScripted(kReenterInGetVolume);
     SimLock(s);
     int ok = !s->failGetVolume;
-    if (ok)
-        *percent = s->volume;
+    if (ok) *percent = s->volume;
     SimUnlock(s);
     return ok;
 }
 
 int WINAPI Pernet_SetVolumeLevel(int percent)
 {
-    NotebookState *s = Sim();
-    if (!s)
-        return 0;
+    NotebookState* s = Sim();
+    if (!s) return 0;
     SimLock(s);
     s->volume = percent;
     SimUnlock(s);
     return 1;
 }
 
-int WINAPI Pernet_GetMute(int *mute)
+int WINAPI Pernet_GetMute(int* mute)
 {
-    if (mute)
-        *mute = 0;
+    if (mute) *mute = 0;
     return mute != nullptr;
 }
 
@@ -139,4 +130,4 @@ int WINAPI Pernet_OnDeviceRemoved(void)
     return CalledBack(&NotebookState::removedThreadId, &NotebookState::removedCalls);
 }
 
-} // extern "C"
+}  // extern "C"

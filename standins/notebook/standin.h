@@ -4,13 +4,12 @@
 #pragma once
 #include "notebook_sim.h"
 
-static NotebookState *s_sim;
+static NotebookState* s_sim;
 
 // The simulation, mapped on first use and kept for the life of the library.
-static inline NotebookState *Sim()
+static inline NotebookState* Sim()
 {
-    if (!s_sim)
-        s_sim = SimOpen();
+    if (!s_sim) s_sim = SimOpen();
     return s_sim;
 }
 
@@ -18,9 +17,8 @@ static inline NotebookState *Sim()
 static inline bool CountedCall(SimCall call, uint32_t NotebookState::*count,
                                uint32_t NotebookState::*fail = nullptr)
 {
-    NotebookState *s = Sim();
-    if (!s)
-        return false;
+    NotebookState* s = Sim();
+    if (!s) return false;
     SimLogCall(s, call);
     SimLock(s);
     s->*count += 1;
@@ -35,8 +33,7 @@ static inline bool RecordWindowCall(SimCall call, HWND window, UINT arg,
                                     uint64_t NotebookState::*windowSeen,
                                     uint32_t NotebookState::*argSeen)
 {
-    if (!CountedCall(call, count))
-        return false;
+    if (!CountedCall(call, count)) return false;
     SimLock(s_sim);
     s_sim->*windowSeen = (uint64_t)(uintptr_t)window;
     s_sim->*argSeen = arg;
@@ -46,7 +43,7 @@ static inline bool RecordWindowCall(SimCall call, HWND window, UINT arg,
 
 // For DllMain: records loading and FreeLibrary (not process exit) when the simulation is named
 // already.
-static inline void LogLoading(DWORD reason, void *reserved, SimCall loaded, SimCall freed)
+static inline void LogLoading(DWORD reason, void* reserved, SimCall loaded, SimCall freed)
 {
     if (reason == DLL_PROCESS_ATTACH && SimNameGiven() && Sim())
         SimLogCall(s_sim, loaded);
@@ -56,13 +53,12 @@ static inline void LogLoading(DWORD reason, void *reserved, SimCall loaded, SimC
 
 // The library's own thread: runs s_post each time the simulation's event is signalled.
 static HANDLE s_posterThread, s_posterStop, s_posterWake;
-static void (*s_post)(NotebookState *s);
+static void (*s_post)(NotebookState* s);
 
-static DWORD WINAPI PosterMain(void *)
+static DWORD WINAPI PosterMain(void*)
 {
     HANDLE waits[2] = {s_posterStop, s_posterWake};
-    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
-        s_post(Sim());
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) s_post(Sim());
     return 0;
 }
 
@@ -80,12 +76,12 @@ static inline void StopPoster()
 
 // Starts the thread anew (stopping the one before); `event` names the simulation's event that
 // wakes it ("oskal", "pernet").
-static inline bool StartPoster(const char *event, void (*post)(NotebookState *s))
+static inline bool StartPoster(const char* event, void (*post)(NotebookState* s))
 {
     StopPoster();
     s_post = post;
     s_posterStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    s_posterWake = SimEvent(event);   // opened before the thread runs, so no signal is lost
+    s_posterWake = SimEvent(event);  // opened before the thread runs, so no signal is lost
     s_posterThread = CreateThread(nullptr, 0, PosterMain, nullptr, 0, nullptr);
     return s_posterThread != nullptr;
 }
@@ -96,14 +92,12 @@ static inline bool StartPoster(const char *event, void (*post)(NotebookState *s)
 // calls the stand-ins again.
 static inline void ReenterIfScripted(SimReenterPoint point)
 {
-    NotebookState *s = Sim();
-    if (!s || s->reenterPoint != point)
-        return;
+    NotebookState* s = Sim();
+    if (!s || s->reenterPoint != point) return;
     SimLock(s);
     bool now = ++s->reenterCalls == s->reenterAt;
     SimUnlock(s);
-    if (!now)
-        return;
+    if (!now) return;
     MSG m;
     while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
         InterlockedIncrement(&s->reentered);

@@ -13,7 +13,9 @@ NTSYSAPI HANDLE NTAPI PsGetCurrentProcessId(void);
 #define EC_RAM_SIZE 256
 #define MAX_HOLD_MS 60000u  // a mistaken hold must not wedge the driver for long
 
-typedef struct { uint32_t indexPort, index, value; } RegCell;
+typedef struct {
+    uint32_t indexPort, index, value;
+} RegCell;
 typedef struct {
     uint32_t commandPort;  // 0: free slot
     uint8_t pointer;
@@ -44,7 +46,7 @@ static UNICODE_STRING s_deviceName, s_dosName;
 static void Lock(void) { KeWaitForSingleObject(&s_lock, Executive, KernelMode, FALSE, NULL); }
 static void Unlock(void) { KeReleaseMutex(&s_lock, FALSE); }
 
-static void EcInit(EcState *ec, uint32_t commandPort)
+static void EcInit(EcState* ec, uint32_t commandPort)
 {
     unsigned i;
     ec->commandPort = commandPort;
@@ -90,7 +92,7 @@ static void PortWrite(uint32_t port, unsigned width, uint32_t v)
 
 // ---- Indexed registers ----
 
-static RegCell *RegFind(uint32_t indexPort, uint32_t index)
+static RegCell* RegFind(uint32_t indexPort, uint32_t index)
 {
     uint32_t i;
     for (i = 0; i < s_machine.regCount; i++)
@@ -101,13 +103,13 @@ static RegCell *RegFind(uint32_t indexPort, uint32_t index)
 
 static uint32_t RegRead(uint32_t indexPort, uint32_t index)
 {
-    RegCell *c = RegFind(indexPort, index);
+    RegCell* c = RegFind(indexPort, index);
     return c ? c->value : PortioUnwrittenRegister(indexPort, index);
 }
 
 static BOOLEAN RegWrite(uint32_t indexPort, uint32_t index, uint32_t value)
 {
-    RegCell *c = RegFind(indexPort, index);
+    RegCell* c = RegFind(indexPort, index);
     if (!c) {
         if (s_machine.regCount == MAX_REGISTERS) return FALSE;
         c = &s_machine.reg[s_machine.regCount++];
@@ -120,7 +122,7 @@ static BOOLEAN RegWrite(uint32_t indexPort, uint32_t index, uint32_t value)
 
 // ---- ECs ----
 
-static EcState *EcFind(uint32_t commandPort, BOOLEAN create)
+static EcState* EcFind(uint32_t commandPort, BOOLEAN create)
 {
     unsigned i;
     if (commandPort == 0) commandPort = PORTIO_EC_DEFAULT_COMMAND_PORT;
@@ -135,7 +137,7 @@ static EcState *EcFind(uint32_t commandPort, BOOLEAN create)
     return NULL;
 }
 
-static uint8_t EcExecute(EcState *ec, uint8_t command, const uint8_t *data, uint32_t n)
+static uint8_t EcExecute(EcState* ec, uint8_t command, const uint8_t* data, uint32_t n)
 {
     uint32_t i;
     switch (command) {
@@ -158,18 +160,20 @@ static uint8_t EcExecute(EcState *ec, uint8_t command, const uint8_t *data, uint
 
 typedef struct {
     uint32_t code;
-    const uint8_t *in;  // private copy of the input
+    const uint8_t* in;  // private copy of the input
     uint32_t inLen;
-    uint8_t *out;  // the system buffer
+    uint8_t* out;  // the system buffer
     uint32_t outLen;
-    uint32_t written;  // output bytes filled
+    uint32_t written;   // output bytes filled
     BOOLEAN hasStatus;  // output starts with a status double word
 } Request;
 
-#define CHECK_LENGTHS(r, i, o) \
-    do { if ((r)->inLen != (i) || (r)->outLen != (o)) return STATUS_INVALID_PARAMETER; } while (0)
+#define CHECK_LENGTHS(r, i, o)                                                                     \
+    do {                                                                                           \
+        if ((r)->inLen != (i) || (r)->outLen != (o)) return STATUS_INVALID_PARAMETER;              \
+    } while (0)
 
-static void Put(Request *r, const void *data, uint32_t len)
+static void Put(Request* r, const void* data, uint32_t len)
 {
     RtlCopyMemory(r->out, data, len);
     r->written = len;
@@ -180,7 +184,7 @@ static uint32_t ReplySize(BOOLEAN withResponse)
     return withResponse ? PORTIO_EC_REPLY_RESPONSE_SIZE : PORTIO_EC_REPLY_SIZE;
 }
 
-static void PutEcReply(Request *r, uint8_t response, BOOLEAN withResponse)
+static void PutEcReply(Request* r, uint8_t response, BOOLEAN withResponse)
 {
     uint8_t reply[PORTIO_EC_REPLY_RESPONSE_SIZE];
     PortioStoreLe(reply, PORTIO_EC_STATUS_OK, 4);
@@ -189,7 +193,7 @@ static void PutEcReply(Request *r, uint8_t response, BOOLEAN withResponse)
     r->hasStatus = TRUE;
 }
 
-static NTSTATUS DoPort(Request *r, unsigned width, BOOLEAN isWrite)
+static NTSTATUS DoPort(Request* r, unsigned width, BOOLEAN isWrite)
 {
     uint32_t port;
     CHECK_LENGTHS(r, PORTIO_PORT_RECORD_SIZE(width, isWrite), isWrite ? 0 : width);
@@ -204,9 +208,9 @@ static NTSTATUS DoPort(Request *r, unsigned width, BOOLEAN isWrite)
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS DoIndexedSingle(Request *r, unsigned width, BOOLEAN isWrite)
+static NTSTATUS DoIndexedSingle(Request* r, unsigned width, BOOLEAN isWrite)
 {
-    const uint8_t *element = r->in + PORTIO_INDEXED_SINGLE_HEADER;
+    const uint8_t* element = r->in + PORTIO_INDEXED_SINGLE_HEADER;
     uint32_t indexPort;
     CHECK_LENGTHS(r, PORTIO_INDEXED_SINGLE_SIZE(width, isWrite), isWrite ? 0 : width);
     indexPort = PortioLoadLe(r->in + PORTIO_INDEXED_INDEX_PORT, 4);
@@ -220,11 +224,11 @@ static NTSTATUS DoIndexedSingle(Request *r, unsigned width, BOOLEAN isWrite)
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS DoIndexedList(Request *r, unsigned width, BOOLEAN isWrite)
+static NTSTATUS DoIndexedList(Request* r, unsigned width, BOOLEAN isWrite)
 {
     uint32_t elementSize = PORTIO_INDEXED_ELEMENT_SIZE(width, isWrite);
     uint32_t indexPort, count, i;
-    const uint8_t *element;
+    const uint8_t* element;
 
     if (r->inLen < PORTIO_INDEXED_LIST_HEADER) return STATUS_INVALID_PARAMETER;
     indexPort = PortioLoadLe(r->in + PORTIO_INDEXED_INDEX_PORT, 4);
@@ -246,11 +250,11 @@ static NTSTATUS DoIndexedList(Request *r, unsigned width, BOOLEAN isWrite)
 }
 
 // An EC command on the default pair, or on the pair the record names.
-static NTSTATUS DoEc(Request *r, BOOLEAN named, BOOLEAN withResponse)
+static NTSTATUS DoEc(Request* r, BOOLEAN named, BOOLEAN withResponse)
 {
     uint32_t commandPort = PORTIO_EC_DEFAULT_COMMAND_PORT;
-    const uint8_t *command = r->in;
-    EcState *ec;
+    const uint8_t* command = r->in;
+    EcState* ec;
 
     CHECK_LENGTHS(r, named ? PORTIO_EC_PORTS_COMMAND_SIZE : PORTIO_EC_COMMAND_SIZE,
                   ReplySize(withResponse));
@@ -268,7 +272,7 @@ static NTSTATUS DoEc(Request *r, BOOLEAN named, BOOLEAN withResponse)
 }
 
 // A set stores the record and replies with status 1; a get returns what the last set stored.
-static NTSTATUS DoDorvaneSet(Request *r, void *field, uint32_t size)
+static NTSTATUS DoDorvaneSet(Request* r, void* field, uint32_t size)
 {
     CHECK_LENGTHS(r, size, PORTIO_EC_REPLY_SIZE);
     RtlCopyMemory(field, r->in, size);
@@ -276,7 +280,7 @@ static NTSTATUS DoDorvaneSet(Request *r, void *field, uint32_t size)
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS DoDorvaneGet(Request *r, const void *field, uint32_t size)
+static NTSTATUS DoDorvaneGet(Request* r, const void* field, uint32_t size)
 {
     CHECK_LENGTHS(r, 0, size);
     Put(r, field, size);
@@ -284,7 +288,7 @@ static NTSTATUS DoDorvaneGet(Request *r, const void *field, uint32_t size)
 }
 
 // A command with `data` bytes (0 or 1) on the Dorvane index method's EC.
-static NTSTATUS DoDorvaneCommand(Request *r, uint32_t data, BOOLEAN withResponse)
+static NTSTATUS DoDorvaneCommand(Request* r, uint32_t data, BOOLEAN withResponse)
 {
     CHECK_LENGTHS(r, data ? PORTIO_DORVANE_COMMAND_DATA_SIZE : PORTIO_DORVANE_COMMAND_SIZE,
                   ReplySize(withResponse));
@@ -292,7 +296,7 @@ static NTSTATUS DoDorvaneCommand(Request *r, uint32_t data, BOOLEAN withResponse
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS DoDorvaneBlock(Request *r, BOOLEAN withResponse)
+static NTSTATUS DoDorvaneBlock(Request* r, BOOLEAN withResponse)
 {
     uint32_t count;
     if (r->inLen < PORTIO_DORVANE_BLOCK_HEADER) return STATUS_INVALID_PARAMETER;
@@ -300,41 +304,62 @@ static NTSTATUS DoDorvaneBlock(Request *r, BOOLEAN withResponse)
     if (count == 0 || (uint64_t)count + PORTIO_DORVANE_BLOCK_HEADER != r->inLen)
         return STATUS_INVALID_PARAMETER;
     CHECK_LENGTHS(r, r->inLen, ReplySize(withResponse));
-    PutEcReply(r,
-               EcExecute(&s_machine.dorvaneEc, r->in[0], r->in + PORTIO_DORVANE_BLOCK_HEADER,
-                         count),
-               withResponse);
+    PutEcReply(
+        r, EcExecute(&s_machine.dorvaneEc, r->in[0], r->in + PORTIO_DORVANE_BLOCK_HEADER, count),
+        withResponse);
     return STATUS_SUCCESS;
 }
 
 // One request of the library's families, by its code.
-static NTSTATUS DispatchFamily(Request *r)
+static NTSTATUS DispatchFamily(Request* r)
 {
     switch (r->code) {
-    case PORTIO_INPUT_BYTE: return DoPort(r, 1, FALSE);
-    case PORTIO_INPUT_WORD: return DoPort(r, 2, FALSE);
-    case PORTIO_INPUT_DWORD: return DoPort(r, 4, FALSE);
-    case PORTIO_OUTPUT_BYTE: return DoPort(r, 1, TRUE);
-    case PORTIO_OUTPUT_WORD: return DoPort(r, 2, TRUE);
-    case PORTIO_OUTPUT_DWORD: return DoPort(r, 4, TRUE);
+    case PORTIO_INPUT_BYTE:
+        return DoPort(r, 1, FALSE);
+    case PORTIO_INPUT_WORD:
+        return DoPort(r, 2, FALSE);
+    case PORTIO_INPUT_DWORD:
+        return DoPort(r, 4, FALSE);
+    case PORTIO_OUTPUT_BYTE:
+        return DoPort(r, 1, TRUE);
+    case PORTIO_OUTPUT_WORD:
+        return DoPort(r, 2, TRUE);
+    case PORTIO_OUTPUT_DWORD:
+        return DoPort(r, 4, TRUE);
 
-    case PORTIO_READ_INDEXED_BYTE: return DoIndexedSingle(r, 1, FALSE);
-    case PORTIO_READ_INDEXED_WORD: return DoIndexedSingle(r, 2, FALSE);
-    case PORTIO_READ_INDEXED_DWORD: return DoIndexedSingle(r, 4, FALSE);
-    case PORTIO_WRITE_INDEXED_BYTE: return DoIndexedSingle(r, 1, TRUE);
-    case PORTIO_WRITE_INDEXED_WORD: return DoIndexedSingle(r, 2, TRUE);
-    case PORTIO_WRITE_INDEXED_DWORD: return DoIndexedSingle(r, 4, TRUE);
-    case PORTIO_READ_INDEXED_BYTE_ARRAY: return DoIndexedList(r, 1, FALSE);
-    case PORTIO_READ_INDEXED_WORD_ARRAY: return DoIndexedList(r, 2, FALSE);
-    case PORTIO_READ_INDEXED_DWORD_ARRAY: return DoIndexedList(r, 4, FALSE);
-    case PORTIO_WRITE_INDEXED_BYTE_ARRAY: return DoIndexedList(r, 1, TRUE);
-    case PORTIO_WRITE_INDEXED_WORD_ARRAY: return DoIndexedList(r, 2, TRUE);
-    case PORTIO_WRITE_INDEXED_DWORD_ARRAY: return DoIndexedList(r, 4, TRUE);
+    case PORTIO_READ_INDEXED_BYTE:
+        return DoIndexedSingle(r, 1, FALSE);
+    case PORTIO_READ_INDEXED_WORD:
+        return DoIndexedSingle(r, 2, FALSE);
+    case PORTIO_READ_INDEXED_DWORD:
+        return DoIndexedSingle(r, 4, FALSE);
+    case PORTIO_WRITE_INDEXED_BYTE:
+        return DoIndexedSingle(r, 1, TRUE);
+    case PORTIO_WRITE_INDEXED_WORD:
+        return DoIndexedSingle(r, 2, TRUE);
+    case PORTIO_WRITE_INDEXED_DWORD:
+        return DoIndexedSingle(r, 4, TRUE);
+    case PORTIO_READ_INDEXED_BYTE_ARRAY:
+        return DoIndexedList(r, 1, FALSE);
+    case PORTIO_READ_INDEXED_WORD_ARRAY:
+        return DoIndexedList(r, 2, FALSE);
+    case PORTIO_READ_INDEXED_DWORD_ARRAY:
+        return DoIndexedList(r, 4, FALSE);
+    case PORTIO_WRITE_INDEXED_BYTE_ARRAY:
+        return DoIndexedList(r, 1, TRUE);
+    case PORTIO_WRITE_INDEXED_WORD_ARRAY:
+        return DoIndexedList(r, 2, TRUE);
+    case PORTIO_WRITE_INDEXED_DWORD_ARRAY:
+        return DoIndexedList(r, 4, TRUE);
 
-    case PORTIO_EC_COMMAND: return DoEc(r, FALSE, FALSE);
-    case PORTIO_EC_COMMAND_RESPONSE: return DoEc(r, FALSE, TRUE);
-    case PORTIO_EC_COMMAND_PORTS: return DoEc(r, TRUE, FALSE);
-    case PORTIO_EC_COMMAND_PORTS_RESPONSE: return DoEc(r, TRUE, TRUE);
+    case PORTIO_EC_COMMAND:
+        return DoEc(r, FALSE, FALSE);
+    case PORTIO_EC_COMMAND_RESPONSE:
+        return DoEc(r, FALSE, TRUE);
+    case PORTIO_EC_COMMAND_PORTS:
+        return DoEc(r, TRUE, FALSE);
+    case PORTIO_EC_COMMAND_PORTS_RESPONSE:
+        return DoEc(r, TRUE, TRUE);
 
     case PORTIO_DORVANE_SET_PORT_TYPE:
         return DoDorvaneSet(r, s_machine.dvType, sizeof(s_machine.dvType));
@@ -352,24 +377,29 @@ static NTSTATUS DispatchFamily(Request *r)
         return DoDorvaneGet(r, s_machine.dvDevice, sizeof(s_machine.dvDevice));
     case PORTIO_DORVANE_GET_EC_ADDRESS:
         return DoDorvaneGet(r, s_machine.dvEc, sizeof(s_machine.dvEc));
-    case PORTIO_DORVANE_COMMAND: return DoDorvaneCommand(r, 0, FALSE);
-    case PORTIO_DORVANE_COMMAND_RESPONSE: return DoDorvaneCommand(r, 0, TRUE);
-    case PORTIO_DORVANE_DATA: return DoDorvaneCommand(r, 1, FALSE);
+    case PORTIO_DORVANE_COMMAND:
+        return DoDorvaneCommand(r, 0, FALSE);
+    case PORTIO_DORVANE_COMMAND_RESPONSE:
+        return DoDorvaneCommand(r, 0, TRUE);
+    case PORTIO_DORVANE_DATA:
+        return DoDorvaneCommand(r, 1, FALSE);
     case PORTIO_DORVANE_DATA_RESPONSE:
         // Command and data, or a data block, told apart by the input's length.
         if (r->inLen == PORTIO_DORVANE_COMMAND_DATA_SIZE) return DoDorvaneCommand(r, 1, TRUE);
         return DoDorvaneBlock(r, TRUE);
-    case PORTIO_DORVANE_DATA_ARRAY: return DoDorvaneBlock(r, FALSE);
+    case PORTIO_DORVANE_DATA_ARRAY:
+        return DoDorvaneBlock(r, FALSE);
     }
     return STATUS_INVALID_DEVICE_REQUEST;
 }
 
-static void LogRequest(const Request *r, uint32_t pid)
+static void LogRequest(const Request* r, uint32_t pid)
 {
-    PortioDiagLogEntry *e;
+    PortioDiagLogEntry* e;
     uint32_t n = r->inLen < PORTIO_DIAG_LOG_INPUT_BYTES ? r->inLen : PORTIO_DIAG_LOG_INPUT_BYTES;
     if (s_log.kept == PORTIO_DIAG_LOG_ENTRIES) {
-        RtlMoveMemory(&s_log.entry[0], &s_log.entry[1], sizeof(s_log.entry[0]) * (PORTIO_DIAG_LOG_ENTRIES - 1));
+        RtlMoveMemory(&s_log.entry[0], &s_log.entry[1],
+                      sizeof(s_log.entry[0]) * (PORTIO_DIAG_LOG_ENTRIES - 1));
         s_log.kept--;
     }
     e = &s_log.entry[s_log.kept++];
@@ -384,7 +414,7 @@ static void LogRequest(const Request *r, uint32_t pid)
 }
 
 // A family request: log it, take the pending fault, hold if asked, then answer.
-static NTSTATUS HandleFamily(Request *r, uint32_t pid)
+static NTSTATUS HandleFamily(Request* r, uint32_t pid)
 {
     PortioDiagFault fault;
     NTSTATUS status;
@@ -413,24 +443,30 @@ static NTSTATUS HandleFamily(Request *r, uint32_t pid)
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS DiagCell(const PortioDiagCell *c, BOOLEAN poke, uint32_t *value)
+static NTSTATUS DiagCell(const PortioDiagCell* c, BOOLEAN poke, uint32_t* value)
 {
-    EcState *ec;
+    EcState* ec;
     switch (c->space) {
     case PORTIO_SPACE_PORT:
         if (c->address > 0xFFFF) return STATUS_INVALID_PARAMETER;
-        if (poke) PortSet(c->address, (uint8_t)c->value);
-        else *value = PortGet(c->address);
+        if (poke)
+            PortSet(c->address, (uint8_t)c->value);
+        else
+            *value = PortGet(c->address);
         return STATUS_SUCCESS;
     case PORTIO_SPACE_INDEXED:
-        if (poke) return RegWrite(c->key, c->address, c->value) ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
+        if (poke)
+            return RegWrite(c->key, c->address, c->value) ? STATUS_SUCCESS
+                                                          : STATUS_INSUFFICIENT_RESOURCES;
         *value = RegRead(c->key, c->address);
         return STATUS_SUCCESS;
     case PORTIO_SPACE_EC_RAM:
     case PORTIO_SPACE_DORVANE_EC_RAM:
         if (c->address >= EC_RAM_SIZE || c->key > 0xFFFF) return STATUS_INVALID_PARAMETER;
-        if (c->space == PORTIO_SPACE_DORVANE_EC_RAM) ec = &s_machine.dorvaneEc;
-        else ec = EcFind(c->key, poke);
+        if (c->space == PORTIO_SPACE_DORVANE_EC_RAM)
+            ec = &s_machine.dorvaneEc;
+        else
+            ec = EcFind(c->key, poke);
         if (poke) {
             if (!ec) return STATUS_INSUFFICIENT_RESOURCES;
             ec->ram[c->address] = (uint8_t)c->value;
@@ -446,10 +482,11 @@ static NTSTATUS DiagCell(const PortioDiagCell *c, BOOLEAN poke, uint32_t *value)
 // Diagnostic requests have functions from PORTIO_DIAG_FUNCTION_BASE on, past every family's.
 static BOOLEAN IsDiagnosticCode(uint32_t code)
 {
-    return (code >> 16) == PORTIO_DEVICE_TYPE && ((code >> 2) & 0xFFFu) >= PORTIO_DIAG_FUNCTION_BASE;
+    return (code >> 16) == PORTIO_DEVICE_TYPE &&
+           ((code >> 2) & 0xFFFu) >= PORTIO_DIAG_FUNCTION_BASE;
 }
 
-static NTSTATUS HandleDiag(Request *r)
+static NTSTATUS HandleDiag(Request* r)
 {
     NTSTATUS status = STATUS_SUCCESS;
     PortioDiagCell cell;
@@ -458,7 +495,10 @@ static NTSTATUS HandleDiag(Request *r)
     Lock();
     switch (r->code) {
     case PORTIO_DIAG_GET_LOG:
-        if (r->inLen != 0 || r->outLen < sizeof(s_log)) { status = STATUS_INVALID_PARAMETER; break; }
+        if (r->inLen != 0 || r->outLen < sizeof(s_log)) {
+            status = STATUS_INVALID_PARAMETER;
+            break;
+        }
         Put(r, &s_log, sizeof(s_log));
         break;
     case PORTIO_DIAG_RESET:
@@ -467,13 +507,23 @@ static NTSTATUS HandleDiag(Request *r)
         RtlZeroMemory(&s_fault, sizeof(s_fault));
         break;
     case PORTIO_DIAG_GET_COUNTS:
-        if (r->inLen != 0 || r->outLen != sizeof(s_counts)) { status = STATUS_INVALID_PARAMETER; break; }
+        if (r->inLen != 0 || r->outLen != sizeof(s_counts)) {
+            status = STATUS_INVALID_PARAMETER;
+            break;
+        }
         Put(r, &s_counts, sizeof(s_counts));
         break;
     case PORTIO_DIAG_SET_FAULT:
-        if (r->inLen != sizeof(s_fault) || r->outLen != 0) { status = STATUS_INVALID_PARAMETER; break; }
+        if (r->inLen != sizeof(s_fault) || r->outLen != 0) {
+            status = STATUS_INVALID_PARAMETER;
+            break;
+        }
         RtlCopyMemory(&s_fault, r->in, sizeof(s_fault));
-        if (s_fault.kind > PORTIO_FAULT_HOLD) { RtlZeroMemory(&s_fault, sizeof(s_fault)); status = STATUS_INVALID_PARAMETER; break; }
+        if (s_fault.kind > PORTIO_FAULT_HOLD) {
+            RtlZeroMemory(&s_fault, sizeof(s_fault));
+            status = STATUS_INVALID_PARAMETER;
+            break;
+        }
         if (s_fault.count == 0) s_fault.count = 1;
         if (s_fault.kind == PORTIO_FAULT_NONE) RtlZeroMemory(&s_fault, sizeof(s_fault));
         break;
@@ -497,7 +547,7 @@ static NTSTATUS HandleDiag(Request *r)
     return status;
 }
 
-static NTSTATUS Finish(IRP *irp, NTSTATUS status, ULONG_PTR information)
+static NTSTATUS Finish(IRP* irp, NTSTATUS status, ULONG_PTR information)
 {
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = status == STATUS_SUCCESS ? information : 0;
@@ -505,7 +555,7 @@ static NTSTATUS Finish(IRP *irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-static NTSTATUS NTAPI DispatchCreate(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchCreate(DEVICE_OBJECT* device, IRP* irp)
 {
     (void)device;
     Lock();
@@ -514,7 +564,7 @@ static NTSTATUS NTAPI DispatchCreate(DEVICE_OBJECT *device, IRP *irp)
     return Finish(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS NTAPI DispatchClose(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchClose(DEVICE_OBJECT* device, IRP* irp)
 {
     (void)device;
     Lock();
@@ -523,19 +573,19 @@ static NTSTATUS NTAPI DispatchClose(DEVICE_OBJECT *device, IRP *irp)
     return Finish(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS NTAPI DispatchCleanup(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchCleanup(DEVICE_OBJECT* device, IRP* irp)
 {
     (void)device;
     return Finish(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS NTAPI DispatchIoctl(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchIoctl(DEVICE_OBJECT* device, IRP* irp)
 {
-    IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
+    IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
     uint32_t pid = (uint32_t)(ULONG_PTR)PsGetCurrentProcessId();
     Request r;
     uint8_t small[32];
-    uint8_t *copy = small;
+    uint8_t* copy = small;
     NTSTATUS status;
 
     (void)device;
@@ -561,22 +611,22 @@ static NTSTATUS NTAPI DispatchIoctl(DEVICE_OBJECT *device, IRP *irp)
     return Finish(irp, status, r.written);
 }
 
-static void NTAPI DriverUnload(DRIVER_OBJECT *driver)
+static void NTAPI DriverUnload(DRIVER_OBJECT* driver)
 {
     IoDeleteSymbolicLink(&s_dosName);
     if (driver->DeviceObject) IoDeleteDevice(driver->DeviceObject);
 }
 
-typedef NTSTATUS (NTAPI *CreateDeviceSecureFn)(DRIVER_OBJECT *, ULONG, UNICODE_STRING *, DEVICE_TYPE,
-                                                  ULONG, BOOLEAN, const UNICODE_STRING *, const GUID *,
-                                                  DEVICE_OBJECT **);
+typedef NTSTATUS(NTAPI* CreateDeviceSecureFn)(DRIVER_OBJECT*, ULONG, UNICODE_STRING*, DEVICE_TYPE,
+                                              ULONG, BOOLEAN, const UNICODE_STRING*, const GUID*,
+                                              DEVICE_OBJECT**);
 
 // The device admits only SYSTEM and administrators when the kernel offers
 // IoCreateDeviceSecure by name (Wine's ntoskrnl does; it accepts but does not enforce the
 // SDDL, and every Wine process runs as an administrator anyway). Windows keeps that routine
 // in a static DDK library that mingw lacks, so there the device falls back to IoCreateDevice
 // with the default device security.
-static NTSTATUS CreateDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT **device)
+static NTSTATUS CreateDevice(DRIVER_OBJECT* driver, DEVICE_OBJECT** device)
 {
     UNICODE_STRING routine, sddl;
     CreateDeviceSecureFn secure;
@@ -587,12 +637,13 @@ static NTSTATUS CreateDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT **device)
     if (secure)
         return secure(driver, 0, &s_deviceName, PORTIO_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE,
                       &sddl, NULL, device);
-    return IoCreateDevice(driver, 0, &s_deviceName, PORTIO_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE, device);
+    return IoCreateDevice(driver, 0, &s_deviceName, PORTIO_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN,
+                          FALSE, device);
 }
 
-NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registryPath)
+NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT* driver, UNICODE_STRING* registryPath)
 {
-    DEVICE_OBJECT *device = NULL;
+    DEVICE_OBJECT* device = NULL;
     NTSTATUS status;
 
     (void)registryPath;

@@ -9,28 +9,30 @@
 // Diagnostic requests of the stand-in driver, for tests only. Their functions lie outside
 // the library's families; the driver does not log them and no fault applies to them.
 #define PORTIO_DIAG_FUNCTION_BASE 3000u
-#define PORTIO_DIAG_GET_LOG    PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 0)  // out: PortioDiagLog
-#define PORTIO_DIAG_RESET      PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 1)  // clears log, counts, faults
+#define PORTIO_DIAG_GET_LOG PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 0)  // out: PortioDiagLog
+#define PORTIO_DIAG_RESET PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 1)  // clears log, counts, faults
 #define PORTIO_DIAG_GET_COUNTS PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 2)  // out: PortioDiagCounts
-#define PORTIO_DIAG_SET_FAULT  PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 3)  // in: PortioDiagFault
-#define PORTIO_DIAG_PEEK       PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 4)  // in: PortioDiagCell, out: uint32_t
-#define PORTIO_DIAG_POKE       PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 5)  // in: PortioDiagCell
-#define PORTIO_DIAG_RESET_MACHINE PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 6)  // machine back to its start
+#define PORTIO_DIAG_SET_FAULT PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 3)   // in: PortioDiagFault
+#define PORTIO_DIAG_PEEK                                                                           \
+    PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 4)  // in: PortioDiagCell, out: uint32_t
+#define PORTIO_DIAG_POKE PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 5)  // in: PortioDiagCell
+#define PORTIO_DIAG_RESET_MACHINE                                                                  \
+    PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 6)  // machine back to its start
 
 #define PORTIO_DIAG_LOG_ENTRIES 64
 #define PORTIO_DIAG_LOG_INPUT_BYTES 128
 
 // What the next request of the library's families (not a diagnostic one) meets.
-#define PORTIO_FAULT_NONE 0  // no fault
-#define PORTIO_FAULT_FAIL 1  // the request fails (DeviceIoControl returns FALSE)
-#define PORTIO_FAULT_STATUS 2  // succeeds with status double word = value
+#define PORTIO_FAULT_NONE 0        // no fault
+#define PORTIO_FAULT_FAIL 1        // the request fails (DeviceIoControl returns FALSE)
+#define PORTIO_FAULT_STATUS 2      // succeeds with status double word = value
 #define PORTIO_FAULT_SHORT_FILL 3  // succeeds, but fills only the first value output bytes
-#define PORTIO_FAULT_HOLD 4  // the driver holds the request for value ms, then answers
+#define PORTIO_FAULT_HOLD 4        // the driver holds the request for value ms, then answers
 
 // Simulated machine cells for peek and poke.
-#define PORTIO_SPACE_PORT 0  // address = port; byte-wide
+#define PORTIO_SPACE_PORT 0     // address = port; byte-wide
 #define PORTIO_SPACE_INDEXED 1  // address = register index behind key (index port)
-#define PORTIO_SPACE_EC_RAM 2  // key = command port, 0 = default pair; address = EC RAM byte
+#define PORTIO_SPACE_EC_RAM 2   // key = command port, 0 = default pair; address = EC RAM byte
 #define PORTIO_SPACE_DORVANE_EC_RAM 3  // address = EC RAM byte behind the Dorvane index method
 
 #pragma pack(push, 1)
@@ -58,7 +60,7 @@ typedef struct {
     uint32_t inputLength;
     uint32_t outputLength;
     uint32_t processId;
-    uint8_t  input[PORTIO_DIAG_LOG_INPUT_BYTES];  // first bytes of the input
+    uint8_t input[PORTIO_DIAG_LOG_INPUT_BYTES];  // first bytes of the input
 } PortioDiagLogEntry;
 
 typedef struct {
@@ -102,11 +104,11 @@ typedef struct {
 //   after CloseHandle has returned.
 
 #define PORTIO_EC_DEFAULT_COMMAND_PORT 0x66u
-#define PORTIO_EC_DEFAULT_DATA_PORT    0x62u
-#define PORTIO_EC_STATUS_OK            1u
-#define PORTIO_EC_CMD_READ             0x80u
-#define PORTIO_EC_CMD_WRITE            0x81u
-#define PORTIO_EC_CMD_SELECT           0x82u
+#define PORTIO_EC_DEFAULT_DATA_PORT 0x62u
+#define PORTIO_EC_STATUS_OK 1u
+#define PORTIO_EC_CMD_READ 0x80u
+#define PORTIO_EC_CMD_WRITE 0x81u
+#define PORTIO_EC_CMD_SELECT 0x82u
 
 // What unwritten cells of the simulated machine read.
 static inline uint8_t PortioUnwrittenPort(uint32_t port)
@@ -117,9 +119,6 @@ static inline uint32_t PortioUnwrittenRegister(uint32_t indexPort, uint32_t inde
 {
     return (index ^ 0xA5A5A5A5u) + indexPort;
 }
-static inline uint8_t PortioUnwrittenEcRam(uint32_t address)
-{
-    return (uint8_t)(address ^ 0xC3u);
-}
+static inline uint8_t PortioUnwrittenEcRam(uint32_t address) { return (uint8_t)(address ^ 0xC3u); }
 
 #endif  // TAMSK_DIAG_H

@@ -6,20 +6,19 @@
 #include <algorithm>
 #include <stdlib.h>
 
-static NotebookState *s_sim;
+static NotebookState* s_sim;
 
 static double CpuMs(HANDLE process)
 {
     FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
-        return -1;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
     ULARGE_INTEGER k, u;
     k.LowPart = kernel.dwLowDateTime, k.HighPart = kernel.dwHighDateTime;
     u.LowPart = user.dwLowDateTime, u.HighPart = user.dwHighDateTime;
     return (double)(k.QuadPart + u.QuadPart) / 10000.0;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     int idleSeconds = argc > 1 ? atoi(argv[1]) : 10;
     s_sim = OpenTestNotebook();
@@ -27,8 +26,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "agent_bench: no simulation, or an agent is already running\n");
         return 1;
     }
-    std::string dir = MakeProgramFolder("bench", {"lumetta.exe=lumetta-bench.exe", "Fennick.dll",
-                                                  "Pernet.dll"});
+    std::string dir =
+        MakeProgramFolder("bench", {"lumetta.exe=lumetta-bench.exe", "Fennick.dll", "Pernet.dll"});
     SetWindowsVersion("lumetta-bench.exe", "win7");
     Program agent = StartProgram(dir + "\\lumetta-bench.exe");
     HWND window = WaitForAgentWindow(kWaitMs);
@@ -59,7 +58,7 @@ int main(int argc, char **argv)
                latencies.size(), latencies[latencies.size() / 2], latencies.back());
 
     // A burst of notifications that keep one level.
-    Sleep(600);   // past the repeat rule's hold, so the burst's level is sent once
+    Sleep(600);  // past the repeat rule's hold, so the burst's level is sent once
     LONG reads = s_sim->getVolumeCalls;
     uint32_t commands = s_sim->ledCommands;
     s_sim->volume = 45;

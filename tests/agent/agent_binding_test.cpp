@@ -5,22 +5,25 @@
 TEST_F(AgentProgramTest, AgentEndsWhenTheEndpointLibraryCannotBeBound)
 {
     const struct {
-        const char *what;
-        size_t dirLength;   // 0: a short one
+        const char* what;
+        size_t dirLength;  // 0: a short one
         std::vector<std::string> standins;
-        const char *calls;
+        const char* calls;
     } cases[] = {
-        {"Pernet.dll missing, Oskal.dll there", 0, {"Fennick.dll", "Oskal.dll"},
+        {"Pernet.dll missing, Oskal.dll there",
+         0,
+         {"Fennick.dll", "Oskal.dll"},
          // The refused window is destroyed, so the shut-down sequence releases the controller.
          "Fennick_Init, Fennick_LoadDriver, Fennick_UnLoadDriver"},
-        {"Pernet.dll without Pernet_Register", 0,
+        {"Pernet.dll without Pernet_Register",
+         0,
          {"Fennick.dll", "variants\\pernet-no-register\\Pernet.dll"},
          "Fennick_Init, Fennick_LoadDriver, Pernet loaded, Pernet_InitEx, Pernet_Unregister, "
          "Pernet_DeInit, Pernet freed, Fennick_UnLoadDriver"},
         // 250 + "\Pernet.dll" needs 262 bytes of 260 (and Callow.CFG does not fit either).
         {"no room for the endpoint library path", 250, {"Fennick.dll", "Pernet.dll"}, ""},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ResetNotebook();
         std::string name = c.dirLength ? FolderNameOfLength(c.dirLength) : "unbound";
         std::string exe = Install(name, "lumetta.exe=l.exe", "win7", c.standins);
@@ -32,10 +35,9 @@ TEST_F(AgentProgramTest, AgentEndsWhenTheEndpointLibraryCannotBeBound)
 TEST_F(AgentProgramTest, FilesAreLookedForBesideTheProgramWhateverTheCurrentDirectory)
 {
     // The current directory holds a Pernet.dll that would end the agent if it were loaded.
-    std::string elsewhere = MakeProgramFolder("current-dir",
-                                              {"variants\\pernet-no-register\\Pernet.dll"});
-    std::string exe = Install("program-dir", kW7, "win7",
-                              {"Fennick.dll", "Pernet.dll"});
+    std::string elsewhere =
+        MakeProgramFolder("current-dir", {"variants\\pernet-no-register\\Pernet.dll"});
+    std::string exe = Install("program-dir", kW7, "win7", {"Fennick.dll", "Pernet.dll"});
     Program agent;
     ASSERT_TRUE(Launch(exe, &agent, elsewhere));
     EXPECT_EQ(1u, s->registerCalls);
@@ -46,15 +48,14 @@ TEST_F(AgentProgramTest, FilesAreLookedForBesideTheProgramWhateverTheCurrentDire
 TEST_F(AgentProgramTest, EndpointNotificationsReachTheLedFromTheLibrarysThread)
 {
     Program agent;
-    ASSERT_TRUE(Launch(Install("endpoint-notes", kW7, "win7",
-                               {"Fennick.dll", "Pernet.dll"}),
-                       &agent));
+    ASSERT_TRUE(
+        Launch(Install("endpoint-notes", kW7, "win7", {"Fennick.dll", "Pernet.dll"}), &agent));
     DWORD windowThread = GetWindowThreadProcessId(agent.window, nullptr);
     const struct {
         int volume;
         uint32_t level;
     } steps[] = {{85, 5}, {30, 2}, {100, 6}, {0, 0}};
-    for (const auto &step : steps) {
+    for (const auto& step : steps) {
         s->volume = step.volume;
         LONG reads = s->getVolumeCalls;
         SimRequestVolumeNotes(s, 1);
@@ -64,7 +65,7 @@ TEST_F(AgentProgramTest, EndpointNotificationsReachTheLedFromTheLibrarysThread)
     EXPECT_EQ(4u, s->ledCommands);
 
     LONG traced = s->traceCount;
-    SimRequestDeviceEvents(s, 2, 1);   // the removal is posted last
+    SimRequestDeviceEvents(s, 2, 1);  // the removal is posted last
     WaitForAgent(agent, &s->removedCalls, 0, "device events");
     EXPECT_EQ(2, s->defaultChangedCalls);
     EXPECT_EQ(1, s->removedCalls);

@@ -11,8 +11,8 @@ TEST_F(AgentProgramTest, SecondCopyOfEitherBuildExitsAtOnceAndLeavesTheFirstAlon
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "LumettaApp";
     ASSERT_TRUE(RegisterClassExA(&wc));
-    HWND onlyClass = CreateWindowExA(0, "LumettaApp", "Other title", WS_OVERLAPPEDWINDOW, 0, 0,
-                                     10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND onlyClass = CreateWindowExA(0, "LumettaApp", "Other title", WS_OVERLAPPEDWINDOW, 0, 0, 10,
+                                     10, nullptr, nullptr, wc.hInstance, nullptr);
     HWND onlyTitle = CreateWindowExA(0, "STATIC", "LumettaApp", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10,
                                      nullptr, nullptr, wc.hInstance, nullptr);
     ASSERT_TRUE(onlyClass && onlyTitle);
@@ -21,7 +21,7 @@ TEST_F(AgentProgramTest, SecondCopyOfEitherBuildExitsAtOnceAndLeavesTheFirstAlon
                              {"Fennick.dll", "Oskal.dll", "Pernet.dll", "lumetta-legacy.exe"});
     std::string legacy = w7.substr(0, w7.rfind('\\')) + "\\lumetta-legacy.exe";
     const std::string cases[][2] = {{w7, w7}, {w7, legacy}, {legacy, w7}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ResetNotebook();
         Program first;
         ASSERT_TRUE(Launch(c[0], &first)) << c[0] << " beside the look-alike windows";
@@ -31,7 +31,7 @@ TEST_F(AgentProgramTest, SecondCopyOfEitherBuildExitsAtOnceAndLeavesTheFirstAlon
         std::string log = CallLogText(s, calls);
         EXPECT_TRUE(log.empty() || log == "Oskal loaded") << c[1] << " made calls: " << log;
         EXPECT_EQ(first.window, SimAgentWindow());
-        CloseAndExpectExit(first);   // the first copy still handles its messages
+        CloseAndExpectExit(first);  // the first copy still handles its messages
     }
     DestroyWindow(onlyClass);
     DestroyWindow(onlyTitle);
@@ -41,13 +41,13 @@ TEST_F(AgentProgramTest, SecondCopyOfEitherBuildExitsAtOnceAndLeavesTheFirstAlon
 // shut the agent down in order.
 TEST_F(AgentProgramTest, VersionPicksTheLibraryAndACloseRequestShutsDownInOrder)
 {
-    const char *const endpointStart =
+    const char* const endpointStart =
         "Fennick_Init, Fennick_LoadDriver, Pernet loaded, Pernet_InitEx, Pernet_Register";
-    const char *const endpointStop =
+    const char* const endpointStop =
         "Pernet_Unregister, Pernet_DeInit, Pernet freed, Fennick_UnLoadDriver";
-    const char *const legacyStart =
+    const char* const legacyStart =
         "Oskal loaded, Fennick_Init, Fennick_LoadDriver, Oskal_HookDevice";
-    const char *const legacyStop = "Fennick_UnLoadDriver, Oskal_UnHookDevice";
+    const char* const legacyStop = "Fennick_UnLoadDriver, Oskal_UnHookDevice";
     const struct {
         const char *what, *agent, *version, *startCalls, *stopCalls;
         bool byTaskkill;
@@ -55,18 +55,18 @@ TEST_F(AgentProgramTest, VersionPicksTheLibraryAndACloseRequestShutsDownInOrder)
         {"full build, Windows XP", kXp, "winxp",
          "Fennick_Init, Fennick_LoadDriver, Oskal loaded, Oskal_HookDevice",
          "Oskal_UnHookDevice, Oskal freed, Fennick_UnLoadDriver", false},
-        {"full build, Vista", "lumetta.exe=lumetta-vista.exe", "vista", endpointStart,
-         endpointStop, false},
+        {"full build, Vista", "lumetta.exe=lumetta-vista.exe", "vista", endpointStart, endpointStop,
+         false},
         {"full build, Windows 7", kW7, "win7", endpointStart, endpointStop, false},
         {"legacy build", kLegacy, nullptr, legacyStart, legacyStop, false},
         {"full build, Windows 7, taskkill", kW7, "win7", endpointStart, endpointStop, true},
         {"legacy build, taskkill", kLegacy, nullptr, legacyStart, legacyStop, true},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ResetNotebook();
         Program agent;
-        std::string exe = Install("close-order", c.agent, c.version,
-                                  {"Fennick.dll", "Oskal.dll", "Pernet.dll"});
+        std::string exe =
+            Install("close-order", c.agent, c.version, {"Fennick.dll", "Oskal.dll", "Pernet.dll"});
         ASSERT_TRUE(Launch(exe, &agent)) << c.what;
         EXPECT_EQ(c.startCalls, CallLogText(s)) << c.what;
         uint32_t started = s->callCount;
@@ -88,10 +88,10 @@ TEST_F(AgentProgramTest, VolumeChangeRefreshesTheLed)
 {
     volatile LONG NotebookState::*const endpointReads = &NotebookState::getVolumeCalls;
     volatile LONG NotebookState::*const mixerReads = &NotebookState::maxMinCalls;
-    const char *const noGetValue = "variants\\oskal-no-getvalue\\Oskal.dll";
+    const char* const noGetValue = "variants\\oskal-no-getvalue\\Oskal.dll";
     const struct {
         const char *what, *agent, *version, *oskal;
-        bool fromTheLibrary;   // else WM_USER from another program
+        bool fromTheLibrary;  // else WM_USER from another program
         volatile LONG NotebookState::*reads;
         uint32_t commands;
     } cases[] = {
@@ -104,7 +104,7 @@ TEST_F(AgentProgramTest, VolumeChangeRefreshesTheLed)
         // Without Oskal_GetValue the hook works but no volume can be read.
         {"mixer mode without Oskal_GetValue", kXp, "winxp", noGetValue, true, mixerReads, 0},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ResetNotebook();
         // 65 % of the endpoint; 40000 of 0..65535 is 61 % and, by the legacy rule, level 4.
         s->volume = 65;
@@ -112,9 +112,9 @@ TEST_F(AgentProgramTest, VolumeChangeRefreshesTheLed)
         s->channelCount = 1;
         s->channels[0] = 40000;
         Program agent;
-        ASSERT_TRUE(Launch(Install("refresh", c.agent, c.version,
-                                   {"Fennick.dll", c.oskal, "Pernet.dll"}),
-                           &agent)) << c.what;
+        ASSERT_TRUE(Launch(
+            Install("refresh", c.agent, c.version, {"Fennick.dll", c.oskal, "Pernet.dll"}), &agent))
+            << c.what;
         EXPECT_EQ(0, s->traceCount) << c.what << ": no LED write at start-up";
         if (!c.version) {
             // The legacy build leaves these to DefWindowProcA; handled in order before WM_USER.
@@ -137,17 +137,17 @@ TEST_F(AgentProgramTest, VolumeChangeRefreshesTheLed)
 TEST_F(AgentProgramTest, WithoutAWorkingKeyControllerTheAgentRunsAndNeverWritesToTheEc)
 {
     const struct {
-        const char *what;
+        const char* what;
         uint32_t failInit, failLoad;
-        size_t dirLength;   // 0: a short one
-        const char *calls;
+        size_t dirLength;  // 0: a short one
+        const char* calls;
     } cases[] = {
         {"Fennick_Init fails", 1, 0, 0, "Fennick_Init, "},
         {"Fennick_LoadDriver fails", 0, 1, 0, "Fennick_Init, Fennick_LoadDriver, "},
         // 246 + "\Callow.CFG" needs 258 bytes of 256; "\Pernet.dll" still fits in 260.
         {"no room for the configuration path: no Fennick_Init", 0, 0, 246, ""},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ResetNotebook();
         s->failInit = c.failInit;
         s->failLoadDriver = c.failLoad;

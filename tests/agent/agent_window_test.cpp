@@ -13,7 +13,7 @@ protected:
     {
         AgentUnitTest::SetUp();
         g_ecPauseSeam = [](DWORD) {};
-        g_tickCountSeam = [] { return (DWORD)10000; };   // one moment: a repeat is held back
+        g_tickCountSeam = [] { return (DWORD)10000; };  // one moment: a repeat is held back
         window = CreateAgentTestWindow();
         ASSERT_NE(nullptr, window);
     }
@@ -47,11 +47,11 @@ protected:
 TEST_F(AgentWindowTest, EachMessageGetsItsAnswer)
 {
     const struct {
-        const char *what;
+        const char* what;
         UINT msg;
         LRESULT result;
         LONG reads, defaultChanged, removed;
-        int queued;   // volume-changed messages left in the queue
+        int queued;  // volume-changed messages left in the queue
     } cases[] = {
         {"volume-changed message: a refresh at once", WM_USER, 1, 1, 0, 0, 0},
         // Answered by posting: the library's thread is let go, the refresh comes from the queue.
@@ -60,7 +60,7 @@ TEST_F(AgentWindowTest, EachMessageGetsItsAnswer)
         {"device removed: handed back to the library", 0x04A8, 0, 0, 0, 1, 0},
         {"a message of no one's: DefWindowProcA", WM_USER + 2, 0, 0, 0, 0, 0},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         StartInMode(kEndpointMode);
         EXPECT_EQ(c.result, SendMessageA(window, c.msg, 0, 0)) << c.what;
         EXPECT_EQ(c.reads, s->getVolumeCalls) << c.what;
@@ -69,8 +69,7 @@ TEST_F(AgentWindowTest, EachMessageGetsItsAnswer)
         EXPECT_EQ(c.removed, s->removedCalls) << c.what;
         MSG m;
         int queued = 0;
-        while (PeekMessageA(&m, window, WM_USER, WM_USER, PM_REMOVE))
-            queued++;
+        while (PeekMessageA(&m, window, WM_USER, WM_USER, PM_REMOVE)) queued++;
         EXPECT_EQ(c.queued, queued) << c.what;
         EXPECT_EQ(0, DrainQueue(window)) << c.what << ": nothing else was posted";
     }
@@ -81,10 +80,10 @@ TEST_F(AgentWindowTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
     // A library that pumps messages while the agent waits on it re-enters the window procedure
     // with the volume-changed message that was queued meanwhile.
     const struct {
-        const char *what;
+        const char* what;
         BackEndMode mode;
         SimReenterPoint point;
-        uint32_t at;   // the how-many-th call of that kind pumps
+        uint32_t at;  // the how-many-th call of that kind pumps
         volatile LONG NotebookState::*reads;
     } cases[] = {
         {"Pernet_GetVolumeLevel pumps", kEndpointMode, kReenterInGetVolume, 1,
@@ -96,7 +95,7 @@ TEST_F(AgentWindowTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
         {"Fennick pumps at the status read before the closing byte", kMixerMode, kReenterInPortRead,
          5, &NotebookState::maxMinCalls},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         StartInMode(c.mode);
         EXPECT_EQ(1, ExpectOneCommandThoughReentered(window, s, c.what, c.point, c.at, c.reads))
             << c.what;
@@ -120,7 +119,6 @@ TEST_F(AgentWindowTest, ARefusedCreationShutsDownOnceThoughWM_DESTROYFollows)
               CallLogText(s));
     MSG m;
     int quits = 0;
-    while (PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
-        quits++;
+    while (PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) quits++;
     EXPECT_GE(quits, 1) << "the shut-down posts the quit message";
 }

@@ -9,7 +9,7 @@ TEST(EndpointLibraryPathTest, PernetFromTheProgramsDirectory)
     const std::string dir249 = dir248 + "e";
     const struct {
         std::string program;
-        std::string library;   // empty: refused
+        std::string library;  // empty: refused
     } cases[] = {
         {"D:\\Apps\\agent.exe", "D:\\Apps\\Pernet.dll"},
         {"D:\\agent.exe", "D:\\Pernet.dll"},
@@ -19,7 +19,7 @@ TEST(EndpointLibraryPathTest, PernetFromTheProgramsDirectory)
         {dir248 + "\\a.exe", dir248 + "\\Pernet.dll"},
         {dir249 + "\\a.exe", ""},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         char out[kLibraryPathSize];
         bool built = BuildEndpointLibraryPath(c.program.c_str(), out);
         EXPECT_EQ(!c.library.empty(), built) << "program " << c.program;
@@ -67,7 +67,7 @@ TEST_F(BackEndTest, ForwardsGoNowhereAfterUnbinding)
         ForwardDeviceRemoved();
         EXPECT_EQ(1, s->defaultChangedCalls) << (bound ? "bound" : "unbound");
         EXPECT_EQ(1, s->removedCalls) << (bound ? "bound" : "unbound");
-        UnbindAudioBackEnd();   // the second time, it does nothing
+        UnbindAudioBackEnd();  // the second time, it does nothing
     }
     EXPECT_EQ("Pernet loaded, Pernet freed", CallLogText(s));
     int percent = 5;

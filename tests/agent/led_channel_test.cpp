@@ -15,7 +15,7 @@ protected:
     void SetUp() override
     {
         AgentUnitTest::SetUp();
-        StartKeyController();   // the stand-in gives port access only after a real start
+        StartKeyController();  // the stand-in gives port access only after a real start
         ASSERT_TRUE(g_keyControllerReady);
     }
 };
@@ -23,10 +23,10 @@ protected:
 TEST_F(LedChannelTest, PortTrafficPerEcBehaviour)
 {
     const struct {
-        const char *what;
+        const char* what;
         uint32_t behaviour, staleBytes;
         bool result;
-        const char *traffic;   // r/w, port, value
+        const char* traffic;  // r/w, port, value
         int pauses;
     } cases[] = {
         {"idle EC", kEcIdle, 0, true,
@@ -36,16 +36,18 @@ TEST_F(LedChannelTest, PortTrafficPerEcBehaviour)
         {"output full never clears: 9 bytes dropped, nothing written", kEcOutputNeverClears, 0,
          false,
          "r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 "
-         "r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 r6C=01", 19},
+         "r6C=01 r68=00 r6C=01 r68=00 r6C=01 r68=00 r6C=01",
+         19},
         {"input full never clears: 10 status reads, nothing written", kEcInputNeverClears, 0, false,
          "r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02", 11},
         {"input full sticks after the second data byte: no closing byte", kEcInputSticksAfterData2,
          0, true,
          "r6C=00 r6C=00 w6C=45 r6C=00 w68=8B r6C=00 w68=03 r6C=02 r6C=02 r6C=02 r6C=02 r6C=02 "
-         "r6C=02 r6C=02 r6C=02 r6C=02 r6C=02", 14},
+         "r6C=02 r6C=02 r6C=02 r6C=02 r6C=02",
+         14},
     };
     g_ecPauseSeam = CountPause;
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SimClearEc(s);
         s->ecBehaviour = c.behaviour;
         s->staleOutputBytes = c.staleBytes;
@@ -59,10 +61,10 @@ TEST_F(LedChannelTest, PortTrafficPerEcBehaviour)
 TEST_F(LedChannelTest, AFailedWriteEndsTheCommandUnlessItIsTheClosingByte)
 {
     const struct {
-        const char *what;
+        const char* what;
         uint32_t failWriteAt, failReadAt, staleBytes;
         bool result;
-        const char *traffic;
+        const char* traffic;
     } cases[] = {
         {"the command byte", 1, 0, 0, false, "r6C=00 r6C=00 w6C=45!"},
         {"the first data byte", 2, 0, 0, false, "r6C=00 r6C=00 w6C=45 r6C=00 w68=8B!"},
@@ -78,7 +80,7 @@ TEST_F(LedChannelTest, AFailedWriteEndsTheCommandUnlessItIsTheClosingByte)
          "r6C=00 r6C=00 w6C=45 r6C=00! w68=8B r6C=00 w68=03 r6C=00 w6C=FF"},
     };
     g_ecPauseSeam = [](DWORD) {};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SimClearEc(s);
         SimSetEcBehaviour(s, kEcIdle, c.staleBytes);
         s->failWriteAt = c.failWriteAt;
@@ -92,7 +94,7 @@ TEST_F(LedChannelTest, AFailedWriteEndsTheCommandUnlessItIsTheClosingByte)
 TEST_F(LedChannelTest, AnEcThatTakesItsTime)
 {
     const struct {
-        const char *what;
+        const char* what;
         uint32_t staleBytes, refillBytes, inputBusyReads;
         bool result;
         LONG dropped, statusReads;
@@ -105,19 +107,19 @@ TEST_F(LedChannelTest, AnEcThatTakesItsTime)
          2 + 10, 1},
         // The output buffer fills again once, as the flush reads its last byte.
         {"2 stale bytes, 3 more as the last is read", 2, 3, 0, true, 5, 6 + 4, 4},
-        {"4 stale bytes and 5 more: 9 dropped, the 10th status read finds it empty", 4, 5, 0,
-         true, 9, 10 + 4, 4},
+        {"4 stale bytes and 5 more: 9 dropped, the 10th status read finds it empty", 4, 5, 0, true,
+         9, 10 + 4, 4},
         {"5 stale bytes and 5 more: 10 to drop, the flush gives up", 5, 5, 0, false, 9, 10, 0},
     };
     g_ecPauseSeam = [](DWORD) {};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SimClearEc(s);
         SimSetEcBehaviour(s, kEcIdle, c.staleBytes, c.refillBytes, c.inputBusyReads);
         EXPECT_EQ(c.result, SendEcCommand(0x45, 0x8B, 0x03)) << c.what;
         LONG dropped = 0, statusReads = 0;
         uint32_t written = 0;
         for (LONG i = 0; i < s->traceCount; i++) {
-            const PortAccess &a = s->trace[i];
+            const PortAccess& a = s->trace[i];
             written += a.write;
             dropped += !a.write && a.port == 0x68;
             statusReads += !a.write && a.port == 0x6C;
@@ -140,8 +142,7 @@ TEST_F(LedChannelTest, EachCommandStartsWithAClearedScratchByte)
     for (LONG i = 0; i < s->traceCount; i++) {
         char item[8];
         snprintf(item, sizeof item, " %02X", s->trace[i].scratchIn);
-        if (s->trace[i].write)
-            seen += item;
+        if (s->trace[i].write) seen += item;
     }
     // One location for every write of a command, cleared as each command starts.
     EXPECT_EQ(" 00 45 8B 03 00 45 8B 04", seen);
@@ -149,12 +150,12 @@ TEST_F(LedChannelTest, EachCommandStartsWithAClearedScratchByte)
 
 TEST(ConfigPathTest, CallowCfgBesideTheProgramWithOneBackslash)
 {
-    const std::string dir245 = "C:\\" + std::string(241, 'd') + "\\";   // 245 characters
+    const std::string dir245 = "C:\\" + std::string(241, 'd') + "\\";  // 245 characters
     const std::string fits = dir245 + "a.exe", fitsConfig = dir245 + "Callow.CFG";
-    const std::string tooLong = "C:\\" + std::string(242, 'd') + "\\a.exe";   // one more
+    const std::string tooLong = "C:\\" + std::string(242, 'd') + "\\a.exe";  // one more
     const struct {
-        const char *program;
-        const char *config;   // nullptr: refused
+        const char* program;
+        const char* config;  // nullptr: refused
     } cases[] = {
         {"D:\\Apps\\agent.exe", "D:\\Apps\\Callow.CFG"},
         {"D:\\agent.exe", "D:\\Callow.CFG"},
@@ -164,7 +165,7 @@ TEST(ConfigPathTest, CallowCfgBesideTheProgramWithOneBackslash)
         {fits.c_str(), fitsConfig.c_str()},
         {tooLong.c_str(), nullptr},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         char out[kConfigPathSize];
         memset(out, 'x', sizeof out);
         bool built = BuildConfigPath(c.program, out);
@@ -178,16 +179,16 @@ TEST(ConfigPathTest, CallowCfgBesideTheProgramWithOneBackslash)
 TEST_F(LedChannelTest, KeyControllerIsReadyOnlyWhenInitAndLoadDriverSucceed)
 {
     const struct {
-        const char *what;
+        const char* what;
         uint32_t failInit, failLoad;
         bool ready;
-        const char *calls;   // after the start and the stop
+        const char* calls;  // after the start and the stop
     } cases[] = {
         {"both succeed", 0, 0, true, "Fennick_Init, Fennick_LoadDriver, Fennick_UnLoadDriver"},
         {"Fennick_Init fails", 1, 0, false, "Fennick_Init"},
         {"Fennick_LoadDriver fails", 0, 1, false, "Fennick_Init, Fennick_LoadDriver"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ClearNotebook(s, c.what);
         g_keyControllerReady = false;
         s->failInit = c.failInit;

@@ -6,8 +6,8 @@
 #include "led_policy.h"
 #include "led_update.h"
 
-static DWORD s_now;   // the tick count the policy sees
-const uint32_t kNoLevel = 9;   // the EC's LED level before any command
+static DWORD s_now;           // the tick count the policy sees
+const uint32_t kNoLevel = 9;  // the EC's LED level before any command
 
 class LedPolicyTest : public AgentUnitTest {
 protected:
@@ -16,7 +16,7 @@ protected:
         AgentUnitTest::SetUp();
         g_ecPauseSeam = [](DWORD) {};
         g_tickCountSeam = [] { return s_now; };
-        StartKeyController();   // the stand-in gives port access only after a real start
+        StartKeyController();  // the stand-in gives port access only after a real start
         ASSERT_TRUE(g_keyControllerReady);
     }
     void TearDown() override
@@ -39,12 +39,13 @@ TEST(LevelForPercentTest, Bands)
         DWORD full, floor, percent;
         BYTE level;
     } cases[] = {
-        {100, 0, 0, 0},   {100, 0, 10, 0},  {100, 0, 11, 1},  {100, 0, 19, 1},  {100, 0, 20, 2},
-        {100, 0, 39, 2},  {100, 0, 40, 3},  {100, 0, 60, 3},  {100, 0, 61, 4},  {100, 0, 79, 4},
-        {100, 0, 80, 5},  {100, 0, 98, 5},  {100, 0, 99, 6},  {100, 0, 100, 6}, {100, 0, 150, 6},
-        {100, 0, (DWORD)-5, 6}, {100, 30, 30, 0}, {100, 30, 31, 2}, {50, 0, 50, 6},
+        {100, 0, 0, 0},   {100, 0, 10, 0},  {100, 0, 11, 1},  {100, 0, 19, 1},
+        {100, 0, 20, 2},  {100, 0, 39, 2},  {100, 0, 40, 3},  {100, 0, 60, 3},
+        {100, 0, 61, 4},  {100, 0, 79, 4},  {100, 0, 80, 5},  {100, 0, 98, 5},
+        {100, 0, 99, 6},  {100, 0, 100, 6}, {100, 0, 150, 6}, {100, 0, (DWORD)-5, 6},
+        {100, 30, 30, 0}, {100, 30, 31, 2}, {50, 0, 50, 6},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.level, LevelForPercent(c.full, c.floor, c.percent))
             << "percent " << (int)c.percent << " of " << c.floor << ".." << c.full;
 }
@@ -53,22 +54,29 @@ TEST(MixerPercentTest, StepsOfAHundredthOfTheRange)
 {
     const struct {
         DWORD maximum, minimum, value;
-        int percent;   // -1: a failed read
+        int percent;  // -1: a failed read
         BYTE level;
     } cases[] = {
-        {65535, 0, 0, 0, 0},       {65535, 0, 327, 0, 0},     {65535, 0, 328, 1, 0},
-        {65535, 0, 6881, 10, 0},   {65535, 0, 6882, 11, 1},   {65535, 0, 32768, 50, 3},
-        {65535, 0, 64552, 98, 5},  {65535, 0, 64553, 99, 6},  {65535, 0, 65535, 100, 6},
-        {1099, 100, 500, 50, 3},   // the minimum is not subtracted from the value
-        {0xFFFFFFFF, 0, 100, -1, 0}, {4, 5, 100, -1, 0},   // maximum - minimum + 1 wraps to 0
-        {0, 0, 0xFFFFFFFF, 0x7FFFFFFF, 6},   // far beyond 100 %: the largest percentage
+        {65535, 0, 0, 0, 0},
+        {65535, 0, 327, 0, 0},
+        {65535, 0, 328, 1, 0},
+        {65535, 0, 6881, 10, 0},
+        {65535, 0, 6882, 11, 1},
+        {65535, 0, 32768, 50, 3},
+        {65535, 0, 64552, 98, 5},
+        {65535, 0, 64553, 99, 6},
+        {65535, 0, 65535, 100, 6},
+        {1099, 100, 500, 50, 3},  // the minimum is not subtracted from the value
+        {0xFFFFFFFF, 0, 100, -1, 0},
+        {4, 5, 100, -1, 0},                 // maximum - minimum + 1 wraps to 0
+        {0, 0, 0xFFFFFFFF, 0x7FFFFFFF, 6},  // far beyond 100 %: the largest percentage
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         int percent = -1;
         EXPECT_EQ(c.percent >= 0, MixerPercent(c.maximum, c.minimum, c.value, &percent))
             << "value " << c.value << " of " << c.minimum << ".." << c.maximum;
-        EXPECT_EQ(c.percent, percent) << "value " << c.value << " of " << c.minimum << ".."
-                                      << c.maximum;
+        EXPECT_EQ(c.percent, percent)
+            << "value " << c.value << " of " << c.minimum << ".." << c.maximum;
         if (c.percent >= 0) {
             EXPECT_EQ(c.level, LevelForPercent(100, 0, (DWORD)percent)) << "value " << c.value;
         }
@@ -78,11 +86,11 @@ TEST(MixerPercentTest, StepsOfAHundredthOfTheRange)
 TEST_F(LedPolicyTest, RepeatRule)
 {
     const struct {
-        const char *what;
-        uint32_t firstEc;   // EC behaviour during the first command
+        const char* what;
+        uint32_t firstEc;  // EC behaviour during the first command
         DWORD firstTime, firstPercent, secondTime, secondPercent;
         bool secondSent;
-        uint32_t commands;   // complete LED commands the EC got
+        uint32_t commands;  // complete LED commands the EC got
     } cases[] = {
         {"same level at T + 500 ms", kEcIdle, 10000, 50, 10500, 55, false, 1},
         {"same level at T + 501 ms", kEcIdle, 10000, 50, 10501, 55, true, 2},
@@ -92,7 +100,7 @@ TEST_F(LedPolicyTest, RepeatRule)
         {"same level at T + 501 ms across the wrap", kEcIdle, 0xFFFFFF00, 50, 0xF5, 50, true, 2},
         {"a failed command counts as sent", kEcInputNeverClears, 1000, 50, 1200, 50, false, 0},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ForgetLastCommand();
         s->ecBehaviour = c.firstEc;
         s_now = c.firstTime;
@@ -113,11 +121,11 @@ TEST_F(LedPolicyTest, MixerModeReadsTheHighestChannel)
     g_backEndMode = kMixerMode;
     ASSERT_TRUE(BindAudioBackEnd()) << "Oskal.dll beside the test program";
     const struct {
-        const char *what;
+        const char* what;
         DWORD maximum;
         std::vector<DWORD> channels;
         uint32_t nullWhenEmpty, failMaxMin, failValue;
-        int level;   // -1: nothing sent
+        int level;  // -1: nothing sent
         LONG frees;
     } cases[] = {
         {"left 1000, right 40000: the higher decides", 65535, {1000, 40000}, 0, 0, 0, 4, 1},
@@ -129,12 +137,11 @@ TEST_F(LedPolicyTest, MixerModeReadsTheHighestChannel)
         {"range read fails: no channel read", 65535, {65535}, 0, 1, 0, -1, 0},
         {"channel read fails: nothing to release", 65535, {65535}, 0, 0, 1, -1, 0},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ForgetLastCommand();
         s->mixerMax = c.maximum;
         s->channelCount = (uint32_t)c.channels.size();
-        for (size_t i = 0; i < c.channels.size(); i++)
-            s->channels[i] = c.channels[i];
+        for (size_t i = 0; i < c.channels.size(); i++) s->channels[i] = c.channels[i];
         s->emptyArrayIsNull = c.nullWhenEmpty;
         s->failGetMaxMin = c.failMaxMin;
         s->failGetValue = c.failValue;
@@ -157,17 +164,16 @@ TEST_F(LedPolicyTest, EndpointModeTakesThePercentageUnchanged)
     const struct {
         int volume;
         uint32_t fail;
-        int level;   // -1: nothing sent
+        int level;  // -1: nothing sent
     } cases[] = {
         {0, 0, 0}, {11, 0, 1}, {60, 0, 3}, {99, 0, 6}, {-1, 0, 6}, {250, 0, 6}, {50, 1, -1},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ForgetLastCommand();
         s->volume = c.volume;
         s->failGetVolume = c.fail;
         RefreshLedLevel();
         EXPECT_EQ(c.level < 0 ? 0u : 1u, s->ledCommands) << "volume " << c.volume;
-        EXPECT_EQ(c.level < 0 ? kNoLevel : (uint32_t)c.level, s->ledLevel)
-            << "volume " << c.volume;
+        EXPECT_EQ(c.level < 0 ? kNoLevel : (uint32_t)c.level, s->ledLevel) << "volume " << c.volume;
     }
 }

@@ -3,7 +3,7 @@
 #include "agent_harness.h"
 
 // The line a sweep printed for its only step.
-static std::string SweepLine(const std::string &steps)
+static std::string SweepLine(const std::string& steps)
 {
     std::string out = Notebookctl("sweep " + steps);
     size_t end = out.find_last_not_of('\n');
@@ -11,10 +11,9 @@ static std::string SweepLine(const std::string &steps)
     return out.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start + 1));
 }
 
-static ::testing::AssertionResult Contains(const std::string &text, const std::string &part)
+static ::testing::AssertionResult Contains(const std::string& text, const std::string& part)
 {
-    if (text.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "\"" << text << "\" lacks \"" << part << "\"";
 }
 
@@ -37,18 +36,18 @@ TEST_F(AgentProgramTest, NotebookctlSweepSaysWhichKeyControllerCallFailed)
     // The key controller fails at the agent's start: one agent each.
     const struct {
         uint32_t failInit, failLoad;
-        const char *line;
+        const char* line;
     } starts[] = {
         {1, 0, "nothing sent: the key controller is not ready (Fennick_Init failed)"},
         {0, 1, "nothing sent: the key controller is not ready (Fennick_LoadDriver failed)"},
     };
-    for (const auto &c : starts) {
+    for (const auto& c : starts) {
         ResetNotebook();
         s->failInit = c.failInit;
         s->failLoadDriver = c.failLoad;
         Program agent;
-        ASSERT_TRUE(Launch(Install("ctl-sweep", kW7, "win7", {"Fennick.dll", "Pernet.dll"}),
-                           &agent));
+        ASSERT_TRUE(
+            Launch(Install("ctl-sweep", kW7, "win7", {"Fennick.dll", "Pernet.dll"}), &agent));
         EXPECT_TRUE(Contains(SweepLine("50"), c.line));
         CloseAndExpectExit(agent);
     }
@@ -61,23 +60,21 @@ TEST_F(AgentProgramTest, NotebookctlSweepSaysWhyTheEcGotNothing)
     Program agent;
     ASSERT_TRUE(Launch(Install("ctl-sweep", kW7, "win7", {"Fennick.dll", "Pernet.dll"}), &agent));
     const struct {
-        const char *setting;   // notebookctl arguments before the step, or ""
-        const char *step;
-        const char *line;
+        const char* setting;  // notebookctl arguments before the step, or ""
+        const char* step;
+        const char* line;
     } steps[] = {
         {"ec input-stuck", "50", "nothing sent: the EC's input buffer stayed full"},
         {"ec output-stuck", "70", "nothing sent: the EC's output buffer did not empty"},
         {"ec input-busy 10", "30",
          "EC: 45   command incomplete: the EC's input buffer stayed full"},
         {"ec input-busy 9", "10", "EC: 45 8B 00 FF"},
-        {"fail write 2", "90",
-         "EC: 45 8B!   command incomplete: writing 8B to port 0x68 failed"},
+        {"fail write 2", "90", "EC: 45 8B!   command incomplete: writing 8B to port 0x68 failed"},
         {"fail none", "100", "EC: 45 8B 06 FF"},
         {"fail volume", "60", "nothing sent: the agent could not read the volume"},
     };
-    for (const auto &c : steps) {
-        if (*c.setting)
-            Notebookctl(c.setting);
+    for (const auto& c : steps) {
+        if (*c.setting) Notebookctl(c.setting);
         EXPECT_TRUE(Contains(SweepLine(c.step), c.line)) << "after \"" << c.setting << "\"";
     }
     // The same level again at once is held back, and only that is blamed on the repeat rule.

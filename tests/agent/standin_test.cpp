@@ -7,7 +7,7 @@
 
 using StrictStandInTest = AgentUnitTest;
 
-static NotebookState *s_checked;   // for the check run under EXPECT_NONFATAL_FAILURE
+static NotebookState* s_checked;  // for the check run under EXPECT_NONFATAL_FAILURE
 
 TEST_F(StrictStandInTest, BreachesOfTheKeyControllersRulesAreViolations)
 {
@@ -17,9 +17,9 @@ TEST_F(StrictStandInTest, BreachesOfTheKeyControllersRulesAreViolations)
         Fennick_LoadDriver();
     };
     const struct {
-        const char *what;
+        const char* what;
         std::function<void()> steps;
-        const char *violation;   // the first one recorded; "" for none
+        const char* violation;  // the first one recorded; "" for none
     } cases[] = {
         {"started, then a read and a write",
          [&] {
@@ -69,7 +69,7 @@ TEST_F(StrictStandInTest, BreachesOfTheKeyControllersRulesAreViolations)
          },
          "read giving 0x00, port 0x6C, before Fennick_Init and Fennick_LoadDriver succeeded"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         memset(s, 0, sizeof *s);
         b = 0;
         c.steps();
@@ -82,5 +82,5 @@ TEST_F(StrictStandInTest, BreachesOfTheKeyControllersRulesAreViolations)
         EXPECT_EQ(*c.violation ? 0u : 1u, s->commandBytes)
             << c.what << ": the EC takes nothing that breaks the rules";
     }
-    memset(s, 0, sizeof *s);   // the violations above were the point
+    memset(s, 0, sizeof *s);  // the violations above were the point
 }

@@ -18,8 +18,8 @@ ProgramRun Brannic(const std::string& arguments)
 
 std::string Described(const std::string& arguments, const ProgramRun& run)
 {
-    return "brannic " + arguments + "\n  exit " + std::to_string(run.status) + "\n  out: " +
-           run.out + "\n  err: " + run.err;
+    return "brannic " + arguments + "\n  exit " + std::to_string(run.status) +
+           "\n  out: " + run.out + "\n  err: " + run.err;
 }
 
 // One run of a table: it exits with 0, prints `out` and sends one request, of `code`.
@@ -56,7 +56,8 @@ protected:
 TEST_F(CommandLine, PortsAndRegisters)
 {
     const uint8_t bytes[4] = {0x11, 0x22, 0x33, 0x44};
-    for (uint32_t i = 0; i < 4; i++) ASSERT_TRUE(diag.Poke(PORTIO_SPACE_PORT, 0, 0x300 + i, bytes[i]));
+    for (uint32_t i = 0; i < 4; i++)
+        ASSERT_TRUE(diag.Poke(PORTIO_SPACE_PORT, 0, 0x300 + i, bytes[i]));
     ASSERT_TRUE(diag.Poke(PORTIO_SPACE_INDEXED, 0x2E, 0x07, 0x5A));
     ASSERT_TRUE(diag.Poke(PORTIO_SPACE_INDEXED, 0x2E, 0x20, 0x11));
     ASSERT_TRUE(diag.Poke(PORTIO_SPACE_INDEXED, 0x70, 0x10, 0xCAFEF00D));
@@ -94,7 +95,8 @@ TEST_F(CommandLine, EcAndDorvane)
     const char* ok = "status 0x00000001\n";
 
     RunSteps({
-        {"ec --response 0x80 0x10", "status 0x00000001\nresponse 0x77\n", PORTIO_EC_COMMAND_RESPONSE},
+        {"ec --response 0x80 0x10", "status 0x00000001\nresponse 0x77\n",
+         PORTIO_EC_COMMAND_RESPONSE},
         {"ec 0x81 0x42", ok, PORTIO_EC_COMMAND},
         {"ec --ports 0x6C 0x68 --response 0x80 5", "status 0x00000001\nresponse 0x99\n",
          PORTIO_EC_COMMAND_PORTS_RESPONSE},
@@ -102,7 +104,8 @@ TEST_F(CommandLine, EcAndDorvane)
         {"dorvane-set port-type 2", "", PORTIO_DORVANE_SET_PORT_TYPE},
         {"dorvane-get port-type", "0x02\n", PORTIO_DORVANE_GET_PORT_TYPE},
         {"dorvane-set io-address 0x4E 0x4F 0x2E 65535", "", PORTIO_DORVANE_SET_IO_ADDRESS},
-        {"dorvane-get io-address", "0x004E\n0x004F\n0x002E\n0xFFFF\n", PORTIO_DORVANE_GET_IO_ADDRESS},
+        {"dorvane-get io-address", "0x004E\n0x004F\n0x002E\n0xFFFF\n",
+         PORTIO_DORVANE_GET_IO_ADDRESS},
         {"dorvane-set port-device 1 2 3 0xFF", "", PORTIO_DORVANE_SET_PORT_DEVICE},
         {"dorvane-get port-device", "0x01\n0x02\n0x03\n0xFF\n", PORTIO_DORVANE_GET_PORT_DEVICE},
         {"dorvane-send --response 0x33", "status 0x00000001\nresponse 0xCC\n",
@@ -114,7 +117,8 @@ TEST_F(CommandLine, EcAndDorvane)
         {"dorvane-send 0x81 1 2", "", PORTIO_DORVANE_DATA_ARRAY},
     });
     EXPECT_EQ(0x42u, Cell(PORTIO_SPACE_EC_RAM, 0, 0x10));
-    const uint8_t written[] = {0x55, 0x66, 1, 2};  // at the Dorvane EC's pointer, 0x20 after the read
+    const uint8_t written[] = {0x55, 0x66, 1,
+                               2};  // at the Dorvane EC's pointer, 0x20 after the read
     for (uint32_t i = 0; i < 4; i++)
         EXPECT_EQ(written[i], Cell(PORTIO_SPACE_DORVANE_EC_RAM, 0, 0x20 + i));
 
@@ -131,7 +135,9 @@ TEST_F(CommandLine, BadInputIsRefusedBeforeTheLibraryOpens)
 {
     std::string tooMany = "reg-read8 0x2E 0x2F";
     for (int i = 0; i < 257; i++) tooMany += " 1";
-    struct Case { std::string arguments, message, usage; };
+    struct Case {
+        std::string arguments, message, usage;
+    };
     const Case cases[] = {
         {"", "no command", ""},
         {"frobnicate 1", "unknown command \"frobnicate\"", ""},
@@ -178,9 +184,11 @@ TEST_F(CommandLine, EveryListedCommandNamesItselfOnBadInput)
     std::smatch match;
     while (std::getline(lines, line))
         if (std::regex_match(line, match, commandLine)) names.push_back(match[1]);
-    for (const char* expected : {"in8", "reg-write32", "ec", "dorvane-send", "open", "remove-service"})
+    for (const char* expected :
+         {"in8", "reg-write32", "ec", "dorvane-send", "open", "remove-service"})
         EXPECT_NE(names.end(), std::find(names.begin(), names.end(), expected))
-            << expected << " is not listed:\n" << help.out;
+            << expected << " is not listed:\n"
+            << help.out;
     for (const std::string& name : names) {
         ProgramRun run = Brannic(name + " --bogus");
         EXPECT_EQ(2u, run.status) << Described(name + " --bogus", run);
@@ -195,7 +203,11 @@ TEST_F(CommandLine, EveryListedCommandNamesItselfOnBadInput)
 
 TEST_F(CommandLine, FailedCallsNameTheExportAndExitWithOne)
 {
-    struct Case { const char* arguments; uint32_t fault; const char* exportName; };
+    struct Case {
+        const char* arguments;
+        uint32_t fault;
+        const char* exportName;
+    };
     const Case cases[] = {
         {"in16 0x80", PORTIO_FAULT_FAIL, "Brannic_InputWordValue"},
         {"reg-read8 0x2E 0x2F 1 2", PORTIO_FAULT_FAIL, "Brannic_ReadIndexedByteArray"},
@@ -274,9 +286,10 @@ TEST_F(CommandLineService, RegistersStartsAndRemovesTheDriverService)
     EXPECT_TRUE(driver_diag::IsRunning());
     // An existing registration gets its start type in the registry, not from the manager.
     DWORD start = 0, size = sizeof(start);
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueA(HKEY_LOCAL_MACHINE,
-                                          "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME,
-                                          "Start", RRF_RT_REG_DWORD, nullptr, &start, &size));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegGetValueA(HKEY_LOCAL_MACHINE,
+                           "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME, "Start",
+                           RRF_RT_REG_DWORD, nullptr, &start, &size));
     EXPECT_EQ(DWORD(SERVICE_AUTO_START), start);
 
     // Removed on the way out: the running driver is marked for deletion.

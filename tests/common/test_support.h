@@ -45,8 +45,8 @@ inline bool SetWindowsVersion(const std::string& exeName, const char* version)
 {
     std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
     HKEY handle;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                        &handle, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
+                        nullptr) != ERROR_SUCCESS)
         return false;
     LONG status = RegSetValueExA(handle, "Version", 0, REG_SZ, (const BYTE*)version,
                                  (DWORD)strlen(version) + 1);

@@ -21,15 +21,18 @@ constexpr DWORD kTimerSlackMs = 20;
 
 class DriverTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         std::string error;
         ASSERT_TRUE(driver_diag::InstallAndStart(&error)) << error;
     }
-    static void TearDownTestSuite() {
+    static void TearDownTestSuite()
+    {
         std::string error;
         EXPECT_TRUE(driver_diag::StopAndRemove(&error)) << error;
     }
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(diag.IsOpen()) << "device open failed, error " << GetLastError();
         ASSERT_TRUE(diag.Reset());
         ASSERT_TRUE(diag.ResetMachine());
@@ -53,21 +56,44 @@ struct Step {
 const Bytes kEcOther = {0x45, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 const Step kSteps[] = {
-    {"no fault", PORTIO_FAULT_NONE, 0, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true, "01 00 00 00 BA", 0},
-    {"fail", PORTIO_FAULT_FAIL, 0, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, false, "CC CC CC CC CC", 0},
-    {"status 0", PORTIO_FAULT_STATUS, 0, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true, "00 00 00 00 BA", 0},
-    {"status 2", PORTIO_FAULT_STATUS, 2, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true, "02 00 00 00 BA", 0},
-    {"short fill 2", PORTIO_FAULT_SHORT_FILL, 2, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true, "01 00 CC CC CC", 0},
-    {"hold", PORTIO_FAULT_HOLD, kHoldMs, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true, "01 00 00 00 BA", kHoldMs},
-    {"a fault lasts one request", PORTIO_FAULT_NONE, 0, PORTIO_EC_COMMAND, kEcOther, 4, true, "01 00 00 00", 0},
+    {"no fault", PORTIO_FAULT_NONE, 0, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true,
+     "01 00 00 00 BA", 0},
+    {"fail", PORTIO_FAULT_FAIL, 0, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, false, "CC CC CC CC CC",
+     0},
+    {"status 0", PORTIO_FAULT_STATUS, 0, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true,
+     "00 00 00 00 BA", 0},
+    {"status 2", PORTIO_FAULT_STATUS, 2, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true,
+     "02 00 00 00 BA", 0},
+    {"short fill 2", PORTIO_FAULT_SHORT_FILL, 2, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true,
+     "01 00 CC CC CC", 0},
+    {"hold", PORTIO_FAULT_HOLD, kHoldMs, PORTIO_EC_COMMAND_RESPONSE, kEcOther, 5, true,
+     "01 00 00 00 BA", kHoldMs},
+    {"a fault lasts one request", PORTIO_FAULT_NONE, 0, PORTIO_EC_COMMAND, kEcOther, 4, true,
+     "01 00 00 00", 0},
     // Under 0x9C4024E4 two bytes are command and data: 0x82 selects Dorvane EC address 0x20 ...
-    {"E4, command and data", PORTIO_FAULT_NONE, 0, PORTIO_DORVANE_DATA_RESPONSE, {0x82, 0x20}, 5, true, nullptr, 0},
+    {"E4, command and data",
+     PORTIO_FAULT_NONE,
+     0,
+     PORTIO_DORVANE_DATA_RESPONSE,
+     {0x82, 0x20},
+     5,
+     true,
+     nullptr,
+     0},
     // ... and 5 + count bytes are a data block: 0x81 writes it there, answering the last byte.
-    {"E4, data block", PORTIO_FAULT_NONE, 0, PORTIO_DORVANE_DATA_RESPONSE,
-     {0x81, 0x03, 0x00, 0x00, 0x00, 0x40, 0x41, 0x42}, 5, true, "01 00 00 00 42", 0},
+    {"E4, data block",
+     PORTIO_FAULT_NONE,
+     0,
+     PORTIO_DORVANE_DATA_RESPONSE,
+     {0x81, 0x03, 0x00, 0x00, 0x00, 0x40, 0x41, 0x42},
+     5,
+     true,
+     "01 00 00 00 42",
+     0},
 };
 
-TEST_F(DriverTest, FaultsAndTheTwoRecordsOfE4DoWhatTheySay) {
+TEST_F(DriverTest, FaultsAndTheTwoRecordsOfE4DoWhatTheySay)
+{
     for (const Step& s : kSteps) {
         SCOPED_TRACE(s.what);
         if (s.fault != PORTIO_FAULT_NONE) {
@@ -78,10 +104,11 @@ TEST_F(DriverTest, FaultsAndTheTwoRecordsOfE4DoWhatTheySay) {
         LARGE_INTEGER frequency, t0, t1;
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&t0);
-        bool ok = driver_diag::Call(diag.Handle(), s.code, s.in.data(), DWORD(s.in.size()), out.data(),
-                                    s.outLength, &returned, &error);
+        bool ok = driver_diag::Call(diag.Handle(), s.code, s.in.data(), DWORD(s.in.size()),
+                                    out.data(), s.outLength, &returned, &error);
         QueryPerformanceCounter(&t1);
-        const double tookMs = 1000.0 * double(t1.QuadPart - t0.QuadPart) / double(frequency.QuadPart);
+        const double tookMs =
+            1000.0 * double(t1.QuadPart - t0.QuadPart) / double(frequency.QuadPart);
         EXPECT_EQ(s.ok, ok) << "error " << error;
         if (s.out) {
             EXPECT_EQ(s.out, Hex(out));
@@ -108,7 +135,8 @@ TEST_F(DriverTest, FaultsAndTheTwoRecordsOfE4DoWhatTheySay) {
         EXPECT_EQ(CodeText(s.code), CodeText(log[i].code));
         EXPECT_EQ(s.in.size(), log[i].inputLength);
         EXPECT_EQ(s.outLength, log[i].outputLength);
-        EXPECT_EQ(Hex(s.in), Hex(log[i].input, std::min<size_t>(log[i].inputLength, PORTIO_DIAG_LOG_INPUT_BYTES)));
+        EXPECT_EQ(Hex(s.in), Hex(log[i].input, std::min<size_t>(log[i].inputLength,
+                                                                PORTIO_DIAG_LOG_INPUT_BYTES)));
         EXPECT_EQ(GetCurrentProcessId(), log[i].processId);
     }
     PortioDiagCounts c{};

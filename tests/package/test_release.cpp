@@ -15,7 +15,8 @@ std::string VersionString(const std::vector<char>& info, const char* name)
     std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
     char* text = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(info.data(), query.c_str(), (void**)&text, &length) || !text) return "(none)";
+    if (!VerQueryValueA(info.data(), query.c_str(), (void**)&text, &length) || !text)
+        return "(none)";
     return std::string(text, length && !text[length - 1] ? length - 1 : length);
 }
 

@@ -16,13 +16,15 @@ int main(int argc, char** argv)
     printf("256 byte registers, %d rounds each, alternating\n", rounds);
     std::vector<double> array, singles;
     bench::SideBySide(
-        rounds, [&] { failures += !Brannic_ReadIndexedByteArray(0x70, 0x71, 256, indices, values); },
+        rounds,
+        [&] { failures += !Brannic_ReadIndexedByteArray(0x70, 0x71, 256, indices, values); },
         [&] {
             for (int i = 0; i < 256; i++)
                 failures += !Brannic_ReadIndexedByte(0x70, 0x71, indices[i], &values[i]);
         },
         &array, &singles);
-    bench::Report("Brannic_ReadIndexedByteArray of 256", array, "256 x Brannic_ReadIndexedByte", singles);
+    bench::Report("Brannic_ReadIndexedByteArray of 256", array, "256 x Brannic_ReadIndexedByte",
+                  singles);
     printf("  the array is %.1f times faster\n\n", bench::Median(singles) / bench::Median(array));
 
     printf("uncontended EC commands, %d calls each, alternating\n", calls);
@@ -30,7 +32,8 @@ int main(int argc, char** argv)
     bench::SideBySide(
         calls, [&] { failures += Brannic_SendDorvaneIndexMethodEcCommandData(0x90, 1) != 1; },
         [&] { failures += Brannic_SendECCommand(0x90, 1) == 0; }, &locked, &unlocked);
-    bench::Report("Brannic_SendDorvaneIndexMethodEcCommandData", locked, "Brannic_SendECCommand", unlocked);
+    bench::Report("Brannic_SendDorvaneIndexMethodEcCommandData", locked, "Brannic_SendECCommand",
+                  unlocked);
     printf("  the lock costs %.2f us a call\n\n", bench::Median(locked) - bench::Median(unlocked));
 
     printf("failed calls: %d\n", failures);

@@ -11,15 +11,21 @@
 namespace {
 
 const int kSenders = 4;
-const DWORD kHoldMs = 6000;            // longer than the 2.2 s a waiting call gives up after
-const double kHolderCallSeconds = 3.0; // a call this old is the holder's: the others give up
+const DWORD kHoldMs = 6000;             // longer than the 2.2 s a waiting call gives up after
+const double kHolderCallSeconds = 3.0;  // a call this old is the holder's: the others give up
 const char kSharedName[] = "bench-portlib-lock-state";
 
-enum Phase : LONG { kBeforeKill, kAfterKill, kPausing, kResumed, kStop };
+enum Phase : LONG {
+    kBeforeKill,
+    kAfterKill,
+    kPausing,
+    kResumed,
+    kStop
+};
 
 struct Sender {
     volatile LONG successes[kStop], failures[kStop];
-    volatile LONGLONG callStarted;     // performance counter at the start of the call in flight
+    volatile LONGLONG callStarted;  // performance counter at the start of the call in flight
     volatile LONGLONG firstSuccess[kStop];
     volatile LONG paused;
 };
@@ -31,9 +37,10 @@ struct Shared {
 
 Shared* MapShared()
 {
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Shared),
-                                        kSharedName);
-    return mapping ? static_cast<Shared*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(Shared), kSharedName);
+    return mapping ? static_cast<Shared*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0))
+                   : nullptr;
 }
 
 LONGLONG Now()
@@ -140,7 +147,8 @@ int main(int argc, char** argv)
     alive[victim] = false;
     LONGLONG killed = Now();
     shared->phase = kAfterKill;
-    printf("four senders; sender %d killed while its request held the lock at the driver\n", victim);
+    printf("four senders; sender %d killed while its request held the lock at the driver\n",
+           victim);
     Sleep(DWORD(afterKill * 1000));
 
     // The three pause outside the library, so none keeps a handle to the semaphore.

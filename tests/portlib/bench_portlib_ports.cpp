@@ -40,7 +40,8 @@ int main(int argc, char** argv)
                                          &returned, nullptr);
         },
         &lib, &bare);
-    bench::Report("Brannic_OutputDWordValue", lib, "DeviceIoControl 0x9C402064 (8 in, 0 out)", bare);
+    bench::Report("Brannic_OutputDWordValue", lib, "DeviceIoControl 0x9C402064 (8 in, 0 out)",
+                  bare);
 
     printf("failed calls: %d\n", failures);
     CloseHandle(device);

@@ -62,7 +62,7 @@
 
 // Each prototype is the header's PFN_ type, and each contract code the one written out.
 #define BRANNIC_EXPORT_CHECK(name, code, literal)                                                  \
-    static_assert(std::is_same<decltype(&name), PFN_##name>::value, #name " and PFN_" #name);     \
+    static_assert(std::is_same<decltype(&name), PFN_##name>::value, #name " and PFN_" #name);      \
     static_assert((code) == (literal), #name ": the request code of the contract");
 BRANNIC_EXPORTS(BRANNIC_EXPORT_CHECK)
 #undef BRANNIC_EXPORT_CHECK

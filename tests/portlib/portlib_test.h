@@ -52,10 +52,10 @@ inline ::testing::AssertionResult IsRequest(const PortioDiagLogEntry& entry, uin
         entry.outputLength == outputLength)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
-           << "sent code " << CodeText(entry.code) << ", input " << entry.inputLength
-           << " bytes [" << Hex(seen) << "], output length " << entry.outputLength
-           << "; expected code " << CodeText(code) << ", input " << input.size() << " bytes ["
-           << Hex(input) << "], output length " << outputLength;
+           << "sent code " << CodeText(entry.code) << ", input " << entry.inputLength << " bytes ["
+           << Hex(seen) << "], output length " << entry.outputLength << "; expected code "
+           << CodeText(code) << ", input " << input.size() << " bytes [" << Hex(input)
+           << "], output length " << outputLength;
 }
 
 // Leaves 0xA5 in the stack below the caller, where the next call's locals will sit, so that
@@ -111,7 +111,8 @@ protected:
     {
         EXPECT_EQ(0u, Log().size()) << what << " sent requests";
     }
-    void ExpectOneRequest(const std::string& what, uint32_t code, const Bytes& input, uint32_t output)
+    void ExpectOneRequest(const std::string& what, uint32_t code, const Bytes& input,
+                          uint32_t output)
     {
         auto log = Log();
         ASSERT_EQ(1u, log.size()) << what;
@@ -159,7 +160,8 @@ inline void RunAsWindows98Child(const char* copyName, const char* mode)
     std::string copy = DirectoryOf(SelfPath()) + "\\" + copyName;
     ASSERT_TRUE(CopyFileA(SelfPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
     ASSERT_TRUE(SetWindowsVersion(copyName, "win98"));
-    EXPECT_EQ(0u, FinishChild(StartChild(copy, mode))) << "checks that failed in the child are printed above";
+    EXPECT_EQ(0u, FinishChild(StartChild(copy, mode)))
+        << "checks that failed in the child are printed above";
     PortioDiagCounts counts = {};
     ASSERT_TRUE(diag.Counts(&counts));
     EXPECT_EQ(0u, counts.opens) << "the child opened the device";

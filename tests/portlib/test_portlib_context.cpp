@@ -28,10 +28,26 @@ ServiceConfig Config()
 }
 
 // The service states a case starts from, and a stop.
-void Unregistered() { std::string e; ASSERT_TRUE(driver_diag::StopAndRemove(&e)) << e; }
-void Running() { std::string e; ASSERT_TRUE(driver_diag::InstallAndStart(&e)) << e; }
-void RegisteredStopped() { std::string e; ASSERT_TRUE(driver_diag::Install(&e)) << e; }
-void StopDriver() { std::string e; ASSERT_TRUE(driver_diag::Stop(&e)) << e; }
+void Unregistered()
+{
+    std::string e;
+    ASSERT_TRUE(driver_diag::StopAndRemove(&e)) << e;
+}
+void Running()
+{
+    std::string e;
+    ASSERT_TRUE(driver_diag::InstallAndStart(&e)) << e;
+}
+void RegisteredStopped()
+{
+    std::string e;
+    ASSERT_TRUE(driver_diag::Install(&e)) << e;
+}
+void StopDriver()
+{
+    std::string e;
+    ASSERT_TRUE(driver_diag::Stop(&e)) << e;
+}
 
 // The registration's "ImagePath" and "Start" values as the registry holds them.
 bool ReadRegistry(std::string* imagePath, DWORD* start)
@@ -40,10 +56,11 @@ bool ReadRegistry(std::string* imagePath, DWORD* start)
     DWORD size = sizeof(text), startSize = sizeof(*start);
     *start = 0;
     bool ok = RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath",
-                           RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text, &size) == ERROR_SUCCESS;
+                           RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text,
+                           &size) == ERROR_SUCCESS;
     *imagePath = text;
-    return ok && RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "Start", RRF_RT_REG_DWORD, nullptr, start,
-                              &startSize) == ERROR_SUCCESS;
+    return ok && RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "Start", RRF_RT_REG_DWORD, nullptr,
+                              start, &startSize) == ERROR_SUCCESS;
 }
 
 // A fresh folder under the prefix's temporary folder, optionally holding a Tamsk.sys.
@@ -53,7 +70,8 @@ std::string MakeFolder(const std::string& name, bool withDriver)
     GetTempPathA(sizeof(temp), temp);
     std::string dir = MakeFreshFolder(std::string(temp) + name);
     if (withDriver) {
-        EXPECT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (dir + "\\Tamsk.sys").c_str(), FALSE))
+        EXPECT_TRUE(
+            CopyFileA(driver_diag::DriverPath().c_str(), (dir + "\\Tamsk.sys").c_str(), FALSE))
             << GetLastError();
     }
     return dir;
@@ -154,9 +172,11 @@ TEST_F(LibraryContext, InitExFromEachServiceState)
     const Case cases[] = {
         // With the device there, no service call: the empty folder and autoStart are not used.
         {"device already there", Running, TRUE, TRUE, empty.c_str(), 1, SERVICE_DEMAND_START},
-        {"registered, stopped, installation off", RegisteredStopped, FALSE, FALSE, nullptr, 1, SERVICE_DEMAND_START},
+        {"registered, stopped, installation off", RegisteredStopped, FALSE, FALSE, nullptr, 1,
+         SERVICE_DEMAND_START},
         {"unregistered, installation off", Unregistered, FALSE, FALSE, nullptr, 0, 0},
-        {"unregistered, installation on", Unregistered, TRUE, FALSE, nullptr, 1, SERVICE_DEMAND_START},
+        {"unregistered, installation on", Unregistered, TRUE, FALSE, nullptr, 1,
+         SERVICE_DEMAND_START},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -183,7 +203,8 @@ TEST_F(LibraryContext, DeInitKeepsTheServiceHandles)
     EXPECT_FALSE(LibraryServes());
     StopDriver();
     ASSERT_EQ(0u, driver_diag::Delete());
-    EXPECT_FALSE(driver_diag::WaitUntilGone(1500)) << "the service went while the library should hold handles";
+    EXPECT_FALSE(driver_diag::WaitUntilGone(1500))
+        << "the service went while the library should hold handles";
     // Only the end of this process closes them now.
     leaveServiceAlone = true;
 }
@@ -231,8 +252,10 @@ bool PatchImport(HMODULE module, const char* dll, const char* function, void* re
     auto base = reinterpret_cast<uint8_t*>(module);
     auto dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     auto nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; d++) {
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name;
+         d++) {
         if (_stricmp(reinterpret_cast<char*>(base + d->Name), dll) != 0) continue;
         auto names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
         auto slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
@@ -241,10 +264,12 @@ bool PatchImport(HMODULE module, const char* dll, const char* function, void* re
             auto byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
             if (strcmp(reinterpret_cast<char*>(byName->Name), function) != 0) continue;
             DWORD protection;
-            if (!VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &protection))
+            if (!VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE,
+                                &protection))
                 return false;
             slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), protection, &protection);
+            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), protection,
+                           &protection);
             return true;
         }
     }
@@ -258,7 +283,8 @@ typedef FARPROC(WINAPI* LookupFn)(HMODULE, LPCSTR);
 HMODULE LoadWithLookup(const char* copyName, LookupFn lookup)
 {
     std::string copy = BinDir() + "\\" + copyName;
-    EXPECT_TRUE(CopyFileA((BinDir() + "\\Brannic.dll").c_str(), copy.c_str(), FALSE)) << GetLastError();
+    EXPECT_TRUE(CopyFileA((BinDir() + "\\Brannic.dll").c_str(), copy.c_str(), FALSE))
+        << GetLastError();
     HMODULE library = LoadLibraryA(copy.c_str());
     EXPECT_NE(nullptr, library) << GetLastError();
     if (library && !PatchImport(library, "KERNEL32.dll", "GetProcAddress", (void*)lookup)) {
@@ -289,7 +315,8 @@ TEST_F(LibraryContext, AMissingServiceFunctionFailsOnlyTheStepThatNeedsIt)
     ASSERT_NE(nullptr, library);
     auto initEx = (PFN_Brannic_InitExA)(void*)GetProcAddress(library, "Brannic_InitExA");
     auto deinitEx = (PFN_Brannic_DeInitEx)(void*)GetProcAddress(library, "Brannic_DeInitEx");
-    auto addService = (PFN_Brannic_AddServiceA)(void*)GetProcAddress(library, "Brannic_AddServiceA");
+    auto addService =
+        (PFN_Brannic_AddServiceA)(void*)GetProcAddress(library, "Brannic_AddServiceA");
     ASSERT_TRUE(initEx && deinitEx && addService);
 
     EXPECT_EQ(0, initEx(FALSE, FALSE, nullptr));
@@ -321,7 +348,7 @@ BOOL WINAPI QueryThatLosesTheRace(SC_HANDLE service, SC_STATUS_TYPE level, BYTE*
 FARPROC WINAPI GetProcAddressOfTheRace(HMODULE module, LPCSTR name)
 {
     return IsName(name, "QueryServiceStatusEx") ? (FARPROC)(void*)QueryThatLosesTheRace
-                                                 : GetProcAddress(module, name);
+                                                : GetProcAddress(module, name);
 }
 
 TEST_F(LibraryContext, AStartThatFindsTheServiceAlreadyRunningSucceeds)
@@ -366,9 +393,10 @@ TEST_F(LibraryContext, ExistingRegistrationGetsOnlyImagePathAndStart)
 {
     Unregistered();
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = CreateServiceA(manager, PORTIO_SERVICE_NAME, "Someone Else's Name", SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                       "C:\\elsewhere\\Tamsk.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+    SC_HANDLE service =
+        CreateServiceA(manager, PORTIO_SERVICE_NAME, "Someone Else's Name", SERVICE_ALL_ACCESS,
+                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                       "C:\\elsewhere\\Tamsk.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, service) << GetLastError();
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
@@ -468,8 +496,10 @@ TEST_F(LibraryContext, PathsThatDoNotFitAreRefused)
 
     // A cut driver path would name this file: 246 characters, a backslash, "Tamsk.sy".
     std::string cutDir = base + std::string(246 - base.size(), 'z');
-    ASSERT_TRUE(CreateDirectoryA(cutDir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-    ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (cutDir + "\\Tamsk.sy").c_str(), FALSE));
+    ASSERT_TRUE(CreateDirectoryA(cutDir.c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(
+        CopyFileA(driver_diag::DriverPath().c_str(), (cutDir + "\\Tamsk.sy").c_str(), FALSE));
     Unregistered();
     EXPECT_EQ(0, Brannic_AddServiceA(FALSE, cutDir.c_str())) << "a driver path of 256 characters";
     EXPECT_FALSE(driver_diag::Exists());
@@ -501,14 +531,18 @@ TEST_F(LibraryContext, WideFormsConvertToTheOemCodePage)
     // U+00E9 is one byte in the OEM code page; the narrow form reads that byte as ANSI.
     char oem[8] = {};
     BOOL lossy = FALSE;
-    ASSERT_NE(0, WideCharToMultiByte(CP_OEMCP, 0, L"\u00e9", -1, oem, sizeof(oem), nullptr, &lossy));
+    ASSERT_NE(0,
+              WideCharToMultiByte(CP_OEMCP, 0, L"\u00e9", -1, oem, sizeof(oem), nullptr, &lossy));
     ASSERT_FALSE(lossy);
     char temp[MAX_PATH];
-    std::string narrowDir = std::string(temp, GetTempPathA(sizeof(temp), temp)) + "portlib-oem-" + oem;
+    std::string narrowDir =
+        std::string(temp, GetTempPathA(sizeof(temp), temp)) + "portlib-oem-" + oem;
     CreateDirectoryA(narrowDir.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (narrowDir + "\\Tamsk.sys").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileA(driver_diag::DriverPath().c_str(), (narrowDir + "\\Tamsk.sys").c_str(), FALSE));
     wchar_t wideTemp[MAX_PATH];
-    std::wstring wideDir = std::wstring(wideTemp, GetTempPathW(MAX_PATH, wideTemp)) + L"portlib-oem-\u00e9";
+    std::wstring wideDir =
+        std::wstring(wideTemp, GetTempPathW(MAX_PATH, wideTemp)) + L"portlib-oem-\u00e9";
 
     Unregistered();
     EXPECT_EQ(1, Brannic_AddServiceW(FALSE, wideDir.c_str()));
@@ -563,11 +597,15 @@ public:
         SYSTEM_INFO info;
         GetSystemInfo(&info);
         page_ = info.dwPageSize;
-        base_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * page_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        base_ = static_cast<uint8_t*>(
+            VirtualAlloc(nullptr, 2 * page_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         DWORD old;
         if (base_) VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old);
     }
-    ~GuardedString() { if (base_) VirtualFree(base_, 0, MEM_RELEASE); }
+    ~GuardedString()
+    {
+        if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+    }
     // `length` characters of c; with `terminated`, one more character holds the zero.
     template <class Char> const Char* Place(size_t length, Char c, bool terminated)
     {
@@ -597,8 +635,10 @@ TEST_F(LibraryContext, OverlongAndUnterminatedPathsAreRefusedWithoutReadingPastT
     };
     Unregistered();
     // 1000 wide characters fill most of a 4 KB page: a scan to the end of a long string.
-    for (Case c : {Case{255, true}, Case{256, true}, Case{257, true}, Case{256, false}, Case{1000, false}}) {
-        SCOPED_TRACE(std::to_string(c.length) + (c.terminated ? " characters" : " characters, no terminator"));
+    for (Case c :
+         {Case{255, true}, Case{256, true}, Case{257, true}, Case{256, false}, Case{1000, false}}) {
+        SCOPED_TRACE(std::to_string(c.length) +
+                     (c.terminated ? " characters" : " characters, no terminator"));
         const char* narrow = guarded.Place<char>(c.length, 'x', c.terminated);
         EXPECT_EQ(0, Brannic_AddServiceA(FALSE, narrow));
         EXPECT_EQ(0, Brannic_InitExA(TRUE, FALSE, narrow));

@@ -15,7 +15,10 @@ using namespace portlib_test;
 namespace {
 
 template <class Result, class... Parameters>
-constexpr int ParameterCount(Result(WINAPI*)(Parameters...)) { return sizeof...(Parameters); }
+constexpr int ParameterCount(Result(WINAPI*)(Parameters...))
+{
+    return sizeof...(Parameters);
+}
 
 struct Export {
     const char* name;
@@ -25,7 +28,6 @@ struct Export {
 #define EXPORT_ENTRY(name, code, literal) {#name, ParameterCount(static_cast<PFN_##name>(nullptr))},
 const Export kExports[] = {BRANNIC_EXPORTS(EXPORT_ENTRY)};
 static_assert(sizeof(kExports) / sizeof(kExports[0]) == 44, "the library has 44 exports");
-
 
 // ---- Bad input ----
 
@@ -43,7 +45,10 @@ struct Outputs {
 };
 
 // What a call does with the library open on the NT family and the driver answering.
-enum class Open { kRefused, kSent };
+enum class Open {
+    kRefused,
+    kSent
+};
 
 struct SweepCase {
     std::string call;  // the export and its inputs
@@ -61,31 +66,84 @@ template <class T> T* As(Outputs& o) { return reinterpret_cast<T*>(o.value); }
 std::vector<SweepCase> SweepCases()
 {
     std::vector<SweepCase> cases;
-    auto add = [&cases](std::string call, std::function<DWORD(Outputs&)> run, Open open, bool port = false) {
+    auto add = [&cases](std::string call, std::function<DWORD(Outputs&)> run, Open open,
+                        bool port = false) {
         cases.push_back({std::move(call), std::move(run), open, port});
     };
     using O = Outputs;
     // Single ports: a null result is refused, a null `written` is not.
-    add("InputByteValue(wide port, null)", [](O&) { return (DWORD)Brannic_InputByteValue(kWide, nullptr); }, Open::kRefused);
-    add("InputWordValue(wide port, null)", [](O&) { return (DWORD)Brannic_InputWordValue(kWide, nullptr); }, Open::kRefused);
-    add("InputDWordValue(wide port, null)", [](O&) { return (DWORD)Brannic_InputDWordValue(kWide, nullptr); }, Open::kRefused);
-    add("InputByteValue(wide port)", [](O& o) { return (DWORD)Brannic_InputByteValue(kWide, As<BYTE>(o)); }, Open::kSent, true);
-    add("InputWordValue(wide port)", [](O& o) { return (DWORD)Brannic_InputWordValue(kWide, As<WORD>(o)); }, Open::kSent, true);
-    add("InputDWordValue(wide port)", [](O& o) { return (DWORD)Brannic_InputDWordValue(kWide, As<DWORD>(o)); }, Open::kSent, true);
-    add("OutputByteValue(wide port, wide value, null)", [](O&) { return (DWORD)Brannic_OutputByteValue(kWide, kWide, nullptr); }, Open::kSent, true);
-    add("OutputWordValue(wide port, wide value, null)", [](O&) { return (DWORD)Brannic_OutputWordValue(kWide, kWide, nullptr); }, Open::kSent, true);
-    add("OutputDWordValue(wide port, wide value, null)", [](O&) { return (DWORD)Brannic_OutputDWordValue(kWide, kWide, nullptr); }, Open::kSent, true);
-    add("OutputByteValue(wide port, wide value)", [](O& o) { return (DWORD)Brannic_OutputByteValue(kWide, kWide, As<BYTE>(o)); }, Open::kSent, true);
+    add(
+        "InputByteValue(wide port, null)",
+        [](O&) { return (DWORD)Brannic_InputByteValue(kWide, nullptr); }, Open::kRefused);
+    add(
+        "InputWordValue(wide port, null)",
+        [](O&) { return (DWORD)Brannic_InputWordValue(kWide, nullptr); }, Open::kRefused);
+    add(
+        "InputDWordValue(wide port, null)",
+        [](O&) { return (DWORD)Brannic_InputDWordValue(kWide, nullptr); }, Open::kRefused);
+    add(
+        "InputByteValue(wide port)",
+        [](O& o) { return (DWORD)Brannic_InputByteValue(kWide, As<BYTE>(o)); }, Open::kSent, true);
+    add(
+        "InputWordValue(wide port)",
+        [](O& o) { return (DWORD)Brannic_InputWordValue(kWide, As<WORD>(o)); }, Open::kSent, true);
+    add(
+        "InputDWordValue(wide port)",
+        [](O& o) { return (DWORD)Brannic_InputDWordValue(kWide, As<DWORD>(o)); }, Open::kSent,
+        true);
+    add(
+        "OutputByteValue(wide port, wide value, null)",
+        [](O&) { return (DWORD)Brannic_OutputByteValue(kWide, kWide, nullptr); }, Open::kSent,
+        true);
+    add(
+        "OutputWordValue(wide port, wide value, null)",
+        [](O&) { return (DWORD)Brannic_OutputWordValue(kWide, kWide, nullptr); }, Open::kSent,
+        true);
+    add(
+        "OutputDWordValue(wide port, wide value, null)",
+        [](O&) { return (DWORD)Brannic_OutputDWordValue(kWide, kWide, nullptr); }, Open::kSent,
+        true);
+    add(
+        "OutputByteValue(wide port, wide value)",
+        [](O& o) { return (DWORD)Brannic_OutputByteValue(kWide, kWide, As<BYTE>(o)); }, Open::kSent,
+        true);
     // Single indexed registers.
-    add("ReadIndexedByte(wide, null)", [](O&) { return (DWORD)Brannic_ReadIndexedByte(kWide, kWide, kWide, nullptr); }, Open::kRefused);
-    add("ReadIndexedWord(wide, null)", [](O&) { return (DWORD)Brannic_ReadIndexedWord(kWide, kWide, kWide, nullptr); }, Open::kRefused);
-    add("ReadIndexedDWord(wide, null)", [](O&) { return (DWORD)Brannic_ReadIndexedDWord(kWide, kWide, kWide, nullptr); }, Open::kRefused);
-    add("ReadIndexedByte(wide)", [](O& o) { return (DWORD)Brannic_ReadIndexedByte(kWide, kWide, kWide, As<BYTE>(o)); }, Open::kSent);
-    add("ReadIndexedWord(wide)", [](O& o) { return (DWORD)Brannic_ReadIndexedWord(kWide, kWide, kWide, As<WORD>(o)); }, Open::kSent);
-    add("ReadIndexedDWord(wide)", [](O& o) { return (DWORD)Brannic_ReadIndexedDWord(kWide, kWide, kWide, As<DWORD>(o)); }, Open::kSent);
-    add("WriteIndexedByte(wide)", [](O&) { return (DWORD)Brannic_WriteIndexedByte(kWide, kWide, kWide, kWide); }, Open::kSent);
-    add("WriteIndexedWord(wide)", [](O&) { return (DWORD)Brannic_WriteIndexedWord(kWide, kWide, kWide, kWide); }, Open::kSent);
-    add("WriteIndexedDWord(wide)", [](O&) { return (DWORD)Brannic_WriteIndexedDWord(kWide, kWide, kWide, kWide); }, Open::kSent);
+    add(
+        "ReadIndexedByte(wide, null)",
+        [](O&) { return (DWORD)Brannic_ReadIndexedByte(kWide, kWide, kWide, nullptr); },
+        Open::kRefused);
+    add(
+        "ReadIndexedWord(wide, null)",
+        [](O&) { return (DWORD)Brannic_ReadIndexedWord(kWide, kWide, kWide, nullptr); },
+        Open::kRefused);
+    add(
+        "ReadIndexedDWord(wide, null)",
+        [](O&) { return (DWORD)Brannic_ReadIndexedDWord(kWide, kWide, kWide, nullptr); },
+        Open::kRefused);
+    add(
+        "ReadIndexedByte(wide)",
+        [](O& o) { return (DWORD)Brannic_ReadIndexedByte(kWide, kWide, kWide, As<BYTE>(o)); },
+        Open::kSent);
+    add(
+        "ReadIndexedWord(wide)",
+        [](O& o) { return (DWORD)Brannic_ReadIndexedWord(kWide, kWide, kWide, As<WORD>(o)); },
+        Open::kSent);
+    add(
+        "ReadIndexedDWord(wide)",
+        [](O& o) { return (DWORD)Brannic_ReadIndexedDWord(kWide, kWide, kWide, As<DWORD>(o)); },
+        Open::kSent);
+    add(
+        "WriteIndexedByte(wide)",
+        [](O&) { return (DWORD)Brannic_WriteIndexedByte(kWide, kWide, kWide, kWide); },
+        Open::kSent);
+    add(
+        "WriteIndexedWord(wide)",
+        [](O&) { return (DWORD)Brannic_WriteIndexedWord(kWide, kWide, kWide, kWide); },
+        Open::kSent);
+    add(
+        "WriteIndexedDWord(wide)",
+        [](O&) { return (DWORD)Brannic_WriteIndexedDWord(kWide, kWide, kWide, kWide); },
+        Open::kSent);
     // Lists of registers: each width, read and write, over the counts and null arrays.
     struct List {
         const char* name;
@@ -94,12 +152,30 @@ std::vector<SweepCase> SweepCases()
         std::function<BOOL(DWORD, const void*, void*)> call;  // count, indices, values
     };
     const List lists[] = {
-        {"ReadIndexedByteArray", 1, false, [](DWORD n, const void* i, void* v) { return Brannic_ReadIndexedByteArray(1, 2, n, (const BYTE*)i, (BYTE*)v); }},
-        {"ReadIndexedWordArray", 2, false, [](DWORD n, const void* i, void* v) { return Brannic_ReadIndexedWordArray(1, 2, n, (const WORD*)i, (WORD*)v); }},
-        {"ReadIndexedDWordArray", 4, false, [](DWORD n, const void* i, void* v) { return Brannic_ReadIndexedDWordArray(1, 2, n, (const DWORD*)i, (DWORD*)v); }},
-        {"WriteIndexedByteArray", 1, true, [](DWORD n, const void* i, void* v) { return Brannic_WriteIndexedByteArray(1, 2, n, (const BYTE*)i, (const BYTE*)v); }},
-        {"WriteIndexedWordArray", 2, true, [](DWORD n, const void* i, void* v) { return Brannic_WriteIndexedWordArray(1, 2, n, (const WORD*)i, (const WORD*)v); }},
-        {"WriteIndexedDWordArray", 4, true, [](DWORD n, const void* i, void* v) { return Brannic_WriteIndexedDWordArray(1, 2, n, (const DWORD*)i, (const DWORD*)v); }},
+        {"ReadIndexedByteArray", 1, false,
+         [](DWORD n, const void* i, void* v) {
+             return Brannic_ReadIndexedByteArray(1, 2, n, (const BYTE*)i, (BYTE*)v);
+         }},
+        {"ReadIndexedWordArray", 2, false,
+         [](DWORD n, const void* i, void* v) {
+             return Brannic_ReadIndexedWordArray(1, 2, n, (const WORD*)i, (WORD*)v);
+         }},
+        {"ReadIndexedDWordArray", 4, false,
+         [](DWORD n, const void* i, void* v) {
+             return Brannic_ReadIndexedDWordArray(1, 2, n, (const DWORD*)i, (DWORD*)v);
+         }},
+        {"WriteIndexedByteArray", 1, true,
+         [](DWORD n, const void* i, void* v) {
+             return Brannic_WriteIndexedByteArray(1, 2, n, (const BYTE*)i, (const BYTE*)v);
+         }},
+        {"WriteIndexedWordArray", 2, true,
+         [](DWORD n, const void* i, void* v) {
+             return Brannic_WriteIndexedWordArray(1, 2, n, (const WORD*)i, (const WORD*)v);
+         }},
+        {"WriteIndexedDWordArray", 4, true,
+         [](DWORD n, const void* i, void* v) {
+             return Brannic_WriteIndexedDWordArray(1, 2, n, (const DWORD*)i, (const DWORD*)v);
+         }},
     };
     for (const List& l : lists) {
         uint64_t element = l.width * (l.write ? 2 : 1) + 4;
@@ -108,48 +184,116 @@ std::vector<SweepCase> SweepCases()
         auto call = l.call;
         // A write list reads its values from kData; a read list writes them to the outputs.
         auto values = [l](O& o) -> void* { return l.write ? (void*)kData : (void*)o.value; };
-        add(name + "(count 0)", [=](O& o) { return (DWORD)call(0, kIndices, values(o)); }, Open::kRefused);
-        add(name + "(count 1)", [=](O& o) { return (DWORD)call(1, kIndices, values(o)); }, Open::kSent);
-        add(name + "(null indices)", [=](O& o) { return (DWORD)call(1, nullptr, values(o)); }, Open::kRefused);
-        add(name + "(null values)", [=](O&) { return (DWORD)call(1, kIndices, nullptr); }, Open::kRefused);
-        add(name + "(first count that overflows)", [=](O& o) { return (DWORD)call(largest + 1, kIndices, values(o)); }, Open::kRefused);
+        add(
+            name + "(count 0)", [=](O& o) { return (DWORD)call(0, kIndices, values(o)); },
+            Open::kRefused);
+        add(
+            name + "(count 1)", [=](O& o) { return (DWORD)call(1, kIndices, values(o)); },
+            Open::kSent);
+        add(
+            name + "(null indices)", [=](O& o) { return (DWORD)call(1, nullptr, values(o)); },
+            Open::kRefused);
+        add(
+            name + "(null values)", [=](O&) { return (DWORD)call(1, kIndices, nullptr); },
+            Open::kRefused);
+        add(
+            name + "(first count that overflows)",
+            [=](O& o) { return (DWORD)call(largest + 1, kIndices, values(o)); }, Open::kRefused);
 #if defined(__i386__)
         // Fits 32 bits, but no 32-bit process has the room: refused before the (short) arrays
         // are read.
-        add(name + "(largest count that fits)", [=](O& o) { return (DWORD)call(largest, kIndices, values(o)); }, Open::kRefused);
+        add(
+            name + "(largest count that fits)",
+            [=](O& o) { return (DWORD)call(largest, kIndices, values(o)); }, Open::kRefused);
 #endif
     }
     // EC commands: a null response is allowed.
-    add("SendECCommand(wide)", [](O&) { return Brannic_SendECCommand(kWide, kWide); }, Open::kSent);
-    add("SendECCommandWithResponse(wide, null)", [](O&) { return Brannic_SendECCommandWithResponse(kWide, kWide, nullptr); }, Open::kSent);
-    add("SendSpecifiedPortECCommand(0x6C, 0x68, wide)", [](O&) { return Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, kWide, kWide); }, Open::kSent);
-    add("SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, wide, null)",
-        [](O&) { return Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, kWide, kWide, nullptr); }, Open::kSent);
+    add(
+        "SendECCommand(wide)", [](O&) { return Brannic_SendECCommand(kWide, kWide); }, Open::kSent);
+    add(
+        "SendECCommandWithResponse(wide, null)",
+        [](O&) { return Brannic_SendECCommandWithResponse(kWide, kWide, nullptr); }, Open::kSent);
+    add(
+        "SendSpecifiedPortECCommand(0x6C, 0x68, wide)",
+        [](O&) { return Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, kWide, kWide); },
+        Open::kSent);
+    add(
+        "SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, wide, null)",
+        [](O&) {
+            return Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, kWide, kWide,
+                                                                  nullptr);
+        },
+        Open::kSent);
     // Dorvane configuration: wide values set; a get with any null pointer is refused.
-    add("SetDorvaneIndexMethodEcPortType(wide)", [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodEcPortType(kWide); }, Open::kSent);
-    add("SetDorvaneIndexMethodIoAddress(wide)", [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodIoAddress(kWide, kWide, kWide, kWide); }, Open::kSent);
-    add("SetDorvaneIndexMethodEcPortDevice(wide)", [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodEcPortDevice(kWide, kWide, kWide, kWide); }, Open::kSent);
-    add("SetDorvaneIndexMethodEcAddress(wide)", [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodEcAddress(kWide, kWide, kWide, kWide); }, Open::kSent);
-    add("GetDorvaneIndexMethodEcPortType(null)", [](O&) { return (DWORD)Brannic_GetDorvaneIndexMethodEcPortType(nullptr); }, Open::kRefused);
+    add(
+        "SetDorvaneIndexMethodEcPortType(wide)",
+        [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodEcPortType(kWide); }, Open::kSent);
+    add(
+        "SetDorvaneIndexMethodIoAddress(wide)",
+        [](O&) {
+            return (DWORD)Brannic_SetDorvaneIndexMethodIoAddress(kWide, kWide, kWide, kWide);
+        },
+        Open::kSent);
+    add(
+        "SetDorvaneIndexMethodEcPortDevice(wide)",
+        [](O&) {
+            return (DWORD)Brannic_SetDorvaneIndexMethodEcPortDevice(kWide, kWide, kWide, kWide);
+        },
+        Open::kSent);
+    add(
+        "SetDorvaneIndexMethodEcAddress(wide)",
+        [](O&) {
+            return (DWORD)Brannic_SetDorvaneIndexMethodEcAddress(kWide, kWide, kWide, kWide);
+        },
+        Open::kSent);
+    add(
+        "GetDorvaneIndexMethodEcPortType(null)",
+        [](O&) { return (DWORD)Brannic_GetDorvaneIndexMethodEcPortType(nullptr); }, Open::kRefused);
     for (int missing = -1; missing < 4; missing++) {
         std::string which = missing < 0 ? "" : ", pointer " + std::to_string(missing + 1) + " null";
         Open open = missing < 0 ? Open::kSent : Open::kRefused;
         auto byte = [missing](O& o, int i) { return i == missing ? nullptr : &As<BYTE>(o)[i]; };
         auto word = [missing](O& o, int i) { return i == missing ? nullptr : &As<WORD>(o)[i]; };
-        add("GetDorvaneIndexMethodIoAddress(" + which + ")",
-            [=](O& o) { return (DWORD)Brannic_GetDorvaneIndexMethodIoAddress(word(o, 0), word(o, 1), word(o, 2), word(o, 3)); }, open);
-        add("GetDorvaneIndexMethodEcPortDevice(" + which + ")",
-            [=](O& o) { return (DWORD)Brannic_GetDorvaneIndexMethodEcPortDevice(byte(o, 0), byte(o, 1), byte(o, 2), byte(o, 3)); }, open);
-        add("GetDorvaneIndexMethodEcAddress(" + which + ")",
-            [=](O& o) { return (DWORD)Brannic_GetDorvaneIndexMethodEcAddress(word(o, 0), word(o, 1), word(o, 2), word(o, 3)); }, open);
+        add(
+            "GetDorvaneIndexMethodIoAddress(" + which + ")",
+            [=](O& o) {
+                return (DWORD)Brannic_GetDorvaneIndexMethodIoAddress(word(o, 0), word(o, 1),
+                                                                     word(o, 2), word(o, 3));
+            },
+            open);
+        add(
+            "GetDorvaneIndexMethodEcPortDevice(" + which + ")",
+            [=](O& o) {
+                return (DWORD)Brannic_GetDorvaneIndexMethodEcPortDevice(byte(o, 0), byte(o, 1),
+                                                                        byte(o, 2), byte(o, 3));
+            },
+            open);
+        add(
+            "GetDorvaneIndexMethodEcAddress(" + which + ")",
+            [=](O& o) {
+                return (DWORD)Brannic_GetDorvaneIndexMethodEcAddress(word(o, 0), word(o, 1),
+                                                                     word(o, 2), word(o, 3));
+            },
+            open);
     }
     // Dorvane sends: null responses, null data and the block counts.
-    add("SendDorvaneIndexMethodEcCommand(wide)", [](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommand(kWide); }, Open::kSent);
-    add("SendDorvaneIndexMethodEcCommandWithResponse(wide, null)",
-        [](O&) { return Brannic_SendDorvaneIndexMethodEcCommandWithResponse(kWide, nullptr); }, Open::kSent);
-    add("SendDorvaneIndexMethodEcCommandData(wide)", [](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandData(kWide, kWide); }, Open::kSent);
-    add("SendDorvaneIndexMethodEcCommandDataWithResponse(wide, null)",
-        [](O&) { return Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(kWide, kWide, nullptr); }, Open::kRefused);
+    add(
+        "SendDorvaneIndexMethodEcCommand(wide)",
+        [](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommand(kWide); }, Open::kSent);
+    add(
+        "SendDorvaneIndexMethodEcCommandWithResponse(wide, null)",
+        [](O&) { return Brannic_SendDorvaneIndexMethodEcCommandWithResponse(kWide, nullptr); },
+        Open::kSent);
+    add(
+        "SendDorvaneIndexMethodEcCommandData(wide)",
+        [](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandData(kWide, kWide); },
+        Open::kSent);
+    add(
+        "SendDorvaneIndexMethodEcCommandDataWithResponse(wide, null)",
+        [](O&) {
+            return Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(kWide, kWide, nullptr);
+        },
+        Open::kRefused);
     const DWORD blockLargest = 0xFFFFFFFF - 5;  // 5 + count fits 32 bits
     struct Block {
         std::string countName;
@@ -169,14 +313,27 @@ std::vector<SweepCase> SweepCases()
     for (const Block& b : blocks) {
         const BYTE* data = b.nullData ? nullptr : kData;
         DWORD count = b.count;
-        add("SendDorvaneIndexMethodEcCommandDataArray(" + b.countName + ")",
-            [=](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandDataArray(kWide, count, data); }, b.open);
-        add("SendDorvaneIndexMethodEcCommandDataArrayWithResponse(" + b.countName + ")",
-            [=](O& o) { return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(kWide, count, data, &o.response); },
+        add(
+            "SendDorvaneIndexMethodEcCommandDataArray(" + b.countName + ")",
+            [=](O&) {
+                return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandDataArray(kWide, count, data);
+            },
+            b.open);
+        add(
+            "SendDorvaneIndexMethodEcCommandDataArrayWithResponse(" + b.countName + ")",
+            [=](O& o) {
+                return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(
+                    kWide, count, data, &o.response);
+            },
             b.open);
     }
-    add("SendDorvaneIndexMethodEcCommandDataArrayWithResponse(count 1, null response)",
-        [](O&) { return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(kWide, 1, kData, nullptr); }, Open::kRefused);
+    add(
+        "SendDorvaneIndexMethodEcCommandDataArrayWithResponse(count 1, null response)",
+        [](O&) {
+            return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(kWide, 1, kData,
+                                                                                nullptr);
+        },
+        Open::kRefused);
     return cases;
 }
 
@@ -204,7 +361,8 @@ TEST_F(ExportSweep, LibraryOpen)
         if (c.open == Open::kRefused) {
             EXPECT_EQ(0u, result);
             EXPECT_EQ(0u, Requests()) << "a refused call sent a request";
-            EXPECT_TRUE(out.Untouched()) << "a refused call stored " << Hex(out.value, sizeof(out.value));
+            EXPECT_TRUE(out.Untouched())
+                << "a refused call stored " << Hex(out.value, sizeof(out.value));
         } else {
             EXPECT_NE(0u, result);
             EXPECT_EQ(1u, Requests());
@@ -224,7 +382,8 @@ TEST_F(ExportSweep, EveryRequestFailingAtTheDriver)
         uint32_t before = Requests();
         EXPECT_EQ(0u, c.run(out));
         EXPECT_EQ(c.open == Open::kSent ? 1u : 0u, Requests() - before);
-        EXPECT_TRUE(out.Untouched()) << "a failed call stored " << Hex(out.value, sizeof(out.value));
+        EXPECT_TRUE(out.Untouched())
+            << "a failed call stored " << Hex(out.value, sizeof(out.value));
     }
     ASSERT_TRUE(diag.ClearFault());
 }

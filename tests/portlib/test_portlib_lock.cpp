@@ -88,8 +88,9 @@ int ChildSendLong(const char* startEvent, int count)
         return 1;
     }
     if (after.handles != before.handles || after.heapBytes != before.heapBytes) {
-        printf("long sender: handles %lu -> %lu, heap bytes %zu -> %zu\n", (unsigned long)before.handles,
-               (unsigned long)after.handles, before.heapBytes, after.heapBytes);
+        printf("long sender: handles %lu -> %lu, heap bytes %zu -> %zu\n",
+               (unsigned long)before.handles, (unsigned long)after.handles, before.heapBytes,
+               after.heapBytes);
         return 2;
     }
     return 0;
@@ -97,7 +98,11 @@ int ChildSendLong(const char* startEvent, int count)
 
 // ---- The parent's side ----
 
-enum class Probe { kAbsent, kFree, kOwned };
+enum class Probe {
+    kAbsent,
+    kFree,
+    kOwned
+};
 
 // Tries to take the semaphore without waiting, gives it straight back, keeps no handle.
 Probe ProbeLock()
@@ -134,10 +139,11 @@ protected:
         std::string beforeName = UniqueName("before");
         HANDLE before = NewEvent(beforeName);
         EXPECT_TRUE(diag.SetFault(PORTIO_FAULT_HOLD, holdMs, 1));
-        HANDLE child = StartChild(SelfPath(), std::string("send-one ") + kind + " " + beforeName + " " +
-                                                  std::to_string(holdMs));
+        HANDLE child = StartChild(SelfPath(), std::string("send-one ") + kind + " " + beforeName +
+                                                  " " + std::to_string(holdMs));
         EXPECT_NE(nullptr, child);
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(before, kHandOffMs)) << "the sender did not start";
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(before, kHandOffMs))
+            << "the sender did not start";
         CloseHandle(before);
         return child;
     }
@@ -201,7 +207,8 @@ TEST_F(EcLock, FailedRequestsReleaseTheLockAndRefusalsNeverTakeIt)
     LARGE_INTEGER start = Now();
     EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(0x90, 1, nullptr));
     EXPECT_EQ(0, Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x90, 0, data));
-    EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x90, 1, nullptr, &response));
+    EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x90, 1, nullptr,
+                                                                               &response));
     EXPECT_LT(Seconds(start, Now()), 0.6) << "a refused call waited for the lock";
     ReleaseSemaphore(keeper, 1, nullptr);
     CloseHandle(keeper);
@@ -247,7 +254,8 @@ TEST_F(EcLock, FourProcessesSendingAtOnceAllSucceed)
         ASSERT_NE(nullptr, child);
     }
     SetEvent(start);
-    for (int i = 0; i < 4; i++) EXPECT_EQ(0u, FinishChild(children[i])) << "failed sends in child " << i;
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(0u, FinishChild(children[i])) << "failed sends in child " << i;
     PortioDiagCounts counts = {};
     ASSERT_TRUE(diag.Counts(&counts));
     EXPECT_EQ(uint32_t(4 * perChild), counts.requests);
@@ -268,7 +276,8 @@ TEST_F(EcLock, FourProcessesLongRunLeaveNoHandlesOrHeapBehind)
     }
     SetEvent(start);
     for (int i = 0; i < 4; i++)
-        EXPECT_EQ(0u, FinishChild(children[i], 540000)) << "child " << i << ": 1 failed sends, 2 growth";
+        EXPECT_EQ(0u, FinishChild(children[i], 540000))
+            << "child " << i << ": 1 failed sends, 2 growth";
     EXPECT_NE(Probe::kOwned, ProbeLock()) << "the semaphore was left taken";
     CloseHandle(start);
 }
@@ -297,7 +306,8 @@ TEST_F(EcLock, AHolderKilledMidRequestDoesNotWedgeTheOthers)
     HANDLE child = StartHeldSend("dorvane-send", 1500);
     ASSERT_NE(nullptr, child);
     bool owned = false;
-    for (int tries = 0; !owned && tries < 2000 && WaitForSingleObject(child, 0) == WAIT_TIMEOUT; tries++) {
+    for (int tries = 0; !owned && tries < 2000 && WaitForSingleObject(child, 0) == WAIT_TIMEOUT;
+         tries++) {
         owned = ProbeLock() == Probe::kOwned;
         if (!owned) Sleep(2);
     }
@@ -324,7 +334,8 @@ int main(int argc, char** argv)
           [](int n, char** w) {
               return n == 3 ? ChildSendOne(w[0], w[1], strtoul(w[2], nullptr, 10)) : 99;
           }},
-         {"send-many", [](int n, char** w) { return n == 2 ? ChildSendMany(w[0], atoi(w[1])) : 99; }},
+         {"send-many",
+          [](int n, char** w) { return n == 2 ? ChildSendMany(w[0], atoi(w[1])) : 99; }},
          {"send-long",
           [](int n, char** w) { return n == 2 ? ChildSendLong(w[0], atoi(w[1])) : 99; }}});
 }

@@ -17,7 +17,8 @@ void ExpectHandleCountingWorks()
 {
     DWORD before = Resources::CountHandles();
     HANDLE extra = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    EXPECT_EQ(before + 1, Resources::CountHandles()) << "the handle count does not see a new handle";
+    EXPECT_EQ(before + 1, Resources::CountHandles())
+        << "the handle count does not see a new handle";
     CloseHandle(extra);
 }
 
@@ -39,14 +40,18 @@ protected:
         }
         ASSERT_TRUE(diag.ClearFault());
         Resources after = Resources::Now();
-        printf("%s: %d calls, %d failing at the driver, in %.1f s; handles %lu -> %lu, heap bytes %zu -> %zu\n",
-               family, calls, calls - calls / 2, Seconds(start, portlib_test::Now()), (unsigned long)before.handles,
-               (unsigned long)after.handles, before.heapBytes, after.heapBytes);
+        printf("%s: %d calls, %d failing at the driver, in %.1f s; handles %lu -> %lu, heap bytes "
+               "%zu -> %zu\n",
+               family, calls, calls - calls / 2, Seconds(start, portlib_test::Now()),
+               (unsigned long)before.handles, (unsigned long)after.handles, before.heapBytes,
+               after.heapBytes);
         EXPECT_EQ(before.handles, after.handles) << family << ": handles before and after";
-        EXPECT_EQ(before.heapBytes, after.heapBytes) << family << ": allocated heap bytes before and after";
+        EXPECT_EQ(before.heapBytes, after.heapBytes)
+            << family << ": allocated heap bytes before and after";
         PortioDiagCounts counts = {};
         ASSERT_TRUE(diag.Counts(&counts));
-        EXPECT_GE(counts.requests, uint32_t(calls)) << family << ": the calls did not reach the driver";
+        EXPECT_GE(counts.requests, uint32_t(calls))
+            << family << ": the calls did not reach the driver";
     }
 };
 
@@ -55,16 +60,31 @@ TEST_F(LongRun, PortFamily)
     BYTE b;
     WORD w;
     DWORD d;
-    ExpectNoGrowth("ports", [&](int i) {
-        switch (i % 6) {
-        case 0: Brannic_InputByteValue(0x80, &b); break;
-        case 1: Brannic_InputWordValue(0x80, &w); break;
-        case 2: Brannic_InputDWordValue(0x80, &d); break;
-        case 3: Brannic_OutputByteValue(0x80, i, &b); break;
-        case 4: Brannic_OutputWordValue(0x80, i, nullptr); break;
-        case 5: Brannic_OutputDWordValue(0x80, i, &d); break;
-        }
-    }, kCallsPerFamily);
+    ExpectNoGrowth(
+        "ports",
+        [&](int i) {
+            switch (i % 6) {
+            case 0:
+                Brannic_InputByteValue(0x80, &b);
+                break;
+            case 1:
+                Brannic_InputWordValue(0x80, &w);
+                break;
+            case 2:
+                Brannic_InputDWordValue(0x80, &d);
+                break;
+            case 3:
+                Brannic_OutputByteValue(0x80, i, &b);
+                break;
+            case 4:
+                Brannic_OutputWordValue(0x80, i, nullptr);
+                break;
+            case 5:
+                Brannic_OutputDWordValue(0x80, i, &d);
+                break;
+            }
+        },
+        kCallsPerFamily);
 }
 
 TEST_F(LongRun, IndexedFamily)
@@ -75,35 +95,73 @@ TEST_F(LongRun, IndexedFamily)
     BYTE vb[4];
     WORD vw[4];
     DWORD vd[4];
-    ExpectNoGrowth("indexed registers", [&](int i) {
-        switch (i % 12) {
-        case 0: Brannic_ReadIndexedByte(0x2E, 0x2F, i, vb); break;
-        case 1: Brannic_ReadIndexedWord(0x2E, 0x2F, i, vw); break;
-        case 2: Brannic_ReadIndexedDWord(0x2E, 0x2F, i, vd); break;
-        case 3: Brannic_WriteIndexedByte(0x2E, 0x2F, 1, i); break;
-        case 4: Brannic_WriteIndexedWord(0x2E, 0x2F, 2, i); break;
-        case 5: Brannic_WriteIndexedDWord(0x2E, 0x2F, 3, i); break;
-        case 6: Brannic_ReadIndexedByteArray(0x2E, 0x2F, 4, b, vb); break;
-        case 7: Brannic_ReadIndexedWordArray(0x2E, 0x2F, 4, w, vw); break;
-        case 8: Brannic_ReadIndexedDWordArray(0x2E, 0x2F, 4, d, vd); break;
-        case 9: Brannic_WriteIndexedByteArray(0x2E, 0x2F, 4, b, b); break;
-        case 10: Brannic_WriteIndexedWordArray(0x2E, 0x2F, 4, w, w); break;
-        case 11: Brannic_WriteIndexedDWordArray(0x2E, 0x2F, 4, d, d); break;
-        }
-    }, kCallsPerFamily);
+    ExpectNoGrowth(
+        "indexed registers",
+        [&](int i) {
+            switch (i % 12) {
+            case 0:
+                Brannic_ReadIndexedByte(0x2E, 0x2F, i, vb);
+                break;
+            case 1:
+                Brannic_ReadIndexedWord(0x2E, 0x2F, i, vw);
+                break;
+            case 2:
+                Brannic_ReadIndexedDWord(0x2E, 0x2F, i, vd);
+                break;
+            case 3:
+                Brannic_WriteIndexedByte(0x2E, 0x2F, 1, i);
+                break;
+            case 4:
+                Brannic_WriteIndexedWord(0x2E, 0x2F, 2, i);
+                break;
+            case 5:
+                Brannic_WriteIndexedDWord(0x2E, 0x2F, 3, i);
+                break;
+            case 6:
+                Brannic_ReadIndexedByteArray(0x2E, 0x2F, 4, b, vb);
+                break;
+            case 7:
+                Brannic_ReadIndexedWordArray(0x2E, 0x2F, 4, w, vw);
+                break;
+            case 8:
+                Brannic_ReadIndexedDWordArray(0x2E, 0x2F, 4, d, vd);
+                break;
+            case 9:
+                Brannic_WriteIndexedByteArray(0x2E, 0x2F, 4, b, b);
+                break;
+            case 10:
+                Brannic_WriteIndexedWordArray(0x2E, 0x2F, 4, w, w);
+                break;
+            case 11:
+                Brannic_WriteIndexedDWordArray(0x2E, 0x2F, 4, d, d);
+                break;
+            }
+        },
+        kCallsPerFamily);
 }
 
 TEST_F(LongRun, EcFamily)
 {
     BYTE r;
-    ExpectNoGrowth("EC commands", [&](int i) {
-        switch (i % 4) {
-        case 0: Brannic_SendECCommand(0x80, i); break;
-        case 1: Brannic_SendECCommandWithResponse(0x80, i, &r); break;
-        case 2: Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, 0x80, i); break;
-        case 3: Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, 0x80, i, &r); break;
-        }
-    }, kCallsPerFamily);
+    ExpectNoGrowth(
+        "EC commands",
+        [&](int i) {
+            switch (i % 4) {
+            case 0:
+                Brannic_SendECCommand(0x80, i);
+                break;
+            case 1:
+                Brannic_SendECCommandWithResponse(0x80, i, &r);
+                break;
+            case 2:
+                Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, 0x80, i);
+                break;
+            case 3:
+                Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, 0x80, i, &r);
+                break;
+            }
+        },
+        kCallsPerFamily);
 }
 
 TEST_F(LongRun, DorvaneFamily)
@@ -111,24 +169,55 @@ TEST_F(LongRun, DorvaneFamily)
     const BYTE block[3] = {0x40, 0x41, 0x42};
     BYTE r, b[4];
     WORD w[4];
-    ExpectNoGrowth("Dorvane index method", [&](int i) {
-        switch (i % 14) {
-        case 0: Brannic_SetDorvaneIndexMethodEcPortType(i); break;
-        case 1: Brannic_SetDorvaneIndexMethodIoAddress(1, 2, 3, i); break;
-        case 2: Brannic_SetDorvaneIndexMethodEcPortDevice(1, 2, 3, i); break;
-        case 3: Brannic_SetDorvaneIndexMethodEcAddress(1, 2, 3, i); break;
-        case 4: Brannic_GetDorvaneIndexMethodEcPortType(b); break;
-        case 5: Brannic_GetDorvaneIndexMethodIoAddress(&w[0], &w[1], &w[2], &w[3]); break;
-        case 6: Brannic_GetDorvaneIndexMethodEcPortDevice(&b[0], &b[1], &b[2], &b[3]); break;
-        case 7: Brannic_GetDorvaneIndexMethodEcAddress(&w[0], &w[1], &w[2], &w[3]); break;
-        case 8: Brannic_SendDorvaneIndexMethodEcCommand(0x90); break;
-        case 9: Brannic_SendDorvaneIndexMethodEcCommandWithResponse(0x90, &r); break;
-        case 10: Brannic_SendDorvaneIndexMethodEcCommandData(0x90, i); break;
-        case 11: Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(0x90, i, &r); break;
-        case 12: Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x90, 3, block); break;
-        case 13: Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x90, 3, block, &r); break;
-        }
-    }, kCallsPerFamily);
+    ExpectNoGrowth(
+        "Dorvane index method",
+        [&](int i) {
+            switch (i % 14) {
+            case 0:
+                Brannic_SetDorvaneIndexMethodEcPortType(i);
+                break;
+            case 1:
+                Brannic_SetDorvaneIndexMethodIoAddress(1, 2, 3, i);
+                break;
+            case 2:
+                Brannic_SetDorvaneIndexMethodEcPortDevice(1, 2, 3, i);
+                break;
+            case 3:
+                Brannic_SetDorvaneIndexMethodEcAddress(1, 2, 3, i);
+                break;
+            case 4:
+                Brannic_GetDorvaneIndexMethodEcPortType(b);
+                break;
+            case 5:
+                Brannic_GetDorvaneIndexMethodIoAddress(&w[0], &w[1], &w[2], &w[3]);
+                break;
+            case 6:
+                Brannic_GetDorvaneIndexMethodEcPortDevice(&b[0], &b[1], &b[2], &b[3]);
+                break;
+            case 7:
+                Brannic_GetDorvaneIndexMethodEcAddress(&w[0], &w[1], &w[2], &w[3]);
+                break;
+            case 8:
+                Brannic_SendDorvaneIndexMethodEcCommand(0x90);
+                break;
+            case 9:
+                Brannic_SendDorvaneIndexMethodEcCommandWithResponse(0x90, &r);
+                break;
+            case 10:
+                Brannic_SendDorvaneIndexMethodEcCommandData(0x90, i);
+                break;
+            case 11:
+                Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(0x90, i, &r);
+                break;
+            case 12:
+                Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x90, 3, block);
+                break;
+            case 13:
+                Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x90, 3, block, &r);
+                break;
+            }
+        },
+        kCallsPerFamily);
 }
 
 // 1 000 opens and closes, one at a time and nested three deep, through each pair of exports;
@@ -165,7 +254,8 @@ TEST(LongRunContext, OpensAndClosesLeaveNothingBehind)
     for (int i = 0; i < 1000; i++) cycle(i);
     Resources after = Resources::Now();
     printf("opens and closes: 1000 rounds; handles %lu -> %lu, heap bytes %zu -> %zu\n",
-           (unsigned long)before.handles, (unsigned long)after.handles, before.heapBytes, after.heapBytes);
+           (unsigned long)before.handles, (unsigned long)after.handles, before.heapBytes,
+           after.heapBytes);
     EXPECT_EQ(before.handles, after.handles) << "handles before and after";
     EXPECT_EQ(before.heapBytes, after.heapBytes) << "allocated heap bytes before and after";
     BYTE value;

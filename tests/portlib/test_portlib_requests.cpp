@@ -35,8 +35,8 @@ TEST_F(LibraryRequests, RecordsByteForByte)
              return (DWORD)Brannic_ReadIndexedByteArray(0x70, 0x71, 3, kIndices, s_out);
          },
          0x9C4021A8,
-         {0x70, 0, 0, 0, 0x71, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0,
-          0x10, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 0x30, 0, 0, 0, 0},
+         {0x70, 0, 0,    0, 0x71, 0, 0, 0,    0, 0, 0, 0, 3,    0, 0, 0, 0, 0,
+          0,    0, 0x10, 0, 0,    0, 0, 0x20, 0, 0, 0, 0, 0x30, 0, 0, 0, 0},
          3},
         {"Brannic_WriteIndexedDWordArray, count 1",
          [] {
@@ -44,13 +44,20 @@ TEST_F(LibraryRequests, RecordsByteForByte)
              return (DWORD)Brannic_WriteIndexedDWordArray(0x70, 0x71, 1, &kIndex, &kValue);
          },
          0x9C4021BC,
-         {0x70, 0, 0, 0, 0x71, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0}, 0},
-        {"Brannic_WriteIndexedByte", [] { return (DWORD)Brannic_WriteIndexedByte(0x2E, 0x2F, 0x07, 0x5A); },
-         0x9C40219C, {0x2E, 0, 0, 0, 0x2F, 0, 0, 0, 0, 0, 0, 0, 0x07, 0x5A, 0, 0, 0, 0}, 0},
-        {"Brannic_SendECCommand", [] { return Brannic_SendECCommand(0x80, 0x15); },
-         0x9C402320, Cat({{0x80, 0x15}, Zeros(16)}), 4},
+         {0x70, 0, 0, 0, 0x71, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0,
+          0,    0, 0, 0, 1,    2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0},
+         0},
+        {"Brannic_WriteIndexedByte",
+         [] { return (DWORD)Brannic_WriteIndexedByte(0x2E, 0x2F, 0x07, 0x5A); },
+         0x9C40219C,
+         {0x2E, 0, 0, 0, 0x2F, 0, 0, 0, 0, 0, 0, 0, 0x07, 0x5A, 0, 0, 0, 0},
+         0},
+        {"Brannic_SendECCommand", [] { return Brannic_SendECCommand(0x80, 0x15); }, 0x9C402320,
+         Cat({{0x80, 0x15}, Zeros(16)}), 4},
         {"Brannic_SendSpecifiedPortECCommandWithResponse",
-         [] { return Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, 0x80, 0x15, s_out); },
+         [] {
+             return Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, 0x80, 0x15, s_out);
+         },
          0x9C40232C, Cat({{0x6C, 0, 0, 0, 0x68, 0, 0, 0, 0x80, 0x15}, Zeros(16)}), 5},
     };
     for (const Case& c : cases) {
@@ -101,7 +108,8 @@ TEST_F(LibraryRequests, PortRecordsAndResults)
             // A write reports the value written; a read the port's bytes.
             Bytes value = e.write ? Le(0xA1B2C3D4, e.width) : Bytes(machine, machine + e.width);
             EXPECT_EQ(Hex(Cat({value, Bytes(8 - e.width, 0xC5)})), Hex(out, sizeof(out)));
-            ExpectOneRequest(e.name, e.code, Cat({{0xFF, 0xFF, 0x00, 0x00}, e.write ? value : Bytes()}),
+            ExpectOneRequest(e.name, e.code,
+                             Cat({{0xFF, 0xFF, 0x00, 0x00}, e.write ? value : Bytes()}),
                              e.write ? 0 : e.width);
         }
         if (e.write) {
@@ -115,7 +123,8 @@ TEST_F(LibraryRequests, PortRecordsAndResults)
         EXPECT_EQ(kCanary, out) << e.name << " stored after a failed request";
     }
     // The read's output is preset: bytes the driver leaves unfilled read as 0.
-    for (uint32_t i = 0; i < 4; i++) ASSERT_TRUE(diag.Poke(PORTIO_SPACE_PORT, 0, 0x80 + i, 0x11 * (i + 1)));
+    for (uint32_t i = 0; i < 4; i++)
+        ASSERT_TRUE(diag.Poke(PORTIO_SPACE_PORT, 0, 0x80 + i, 0x11 * (i + 1)));
     ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_SHORT_FILL, 1, 1));
     DWORD value = kCanary;
     DirtyStack();
@@ -135,22 +144,35 @@ struct IndexedExport {
 
 const IndexedExport kIndexedSingles[] = {
     {"Brannic_ReadIndexedByte", PORTIO_READ_INDEXED_BYTE, 1, false,
-     [](DWORD a, DWORD b, DWORD i, DWORD, void* v) { return Brannic_ReadIndexedByte(a, b, i, (BYTE*)v); }},
+     [](DWORD a, DWORD b, DWORD i, DWORD, void* v) {
+         return Brannic_ReadIndexedByte(a, b, i, (BYTE*)v);
+     }},
     {"Brannic_ReadIndexedWord", PORTIO_READ_INDEXED_WORD, 2, false,
-     [](DWORD a, DWORD b, DWORD i, DWORD, void* v) { return Brannic_ReadIndexedWord(a, b, i, (WORD*)v); }},
+     [](DWORD a, DWORD b, DWORD i, DWORD, void* v) {
+         return Brannic_ReadIndexedWord(a, b, i, (WORD*)v);
+     }},
     {"Brannic_ReadIndexedDWord", PORTIO_READ_INDEXED_DWORD, 4, false,
-     [](DWORD a, DWORD b, DWORD i, DWORD, void* v) { return Brannic_ReadIndexedDWord(a, b, i, (DWORD*)v); }},
+     [](DWORD a, DWORD b, DWORD i, DWORD, void* v) {
+         return Brannic_ReadIndexedDWord(a, b, i, (DWORD*)v);
+     }},
     {"Brannic_WriteIndexedByte", PORTIO_WRITE_INDEXED_BYTE, 1, true,
-     [](DWORD a, DWORD b, DWORD i, DWORD v, void*) { return Brannic_WriteIndexedByte(a, b, i, v); }},
+     [](DWORD a, DWORD b, DWORD i, DWORD v, void*) {
+         return Brannic_WriteIndexedByte(a, b, i, v);
+     }},
     {"Brannic_WriteIndexedWord", PORTIO_WRITE_INDEXED_WORD, 2, true,
-     [](DWORD a, DWORD b, DWORD i, DWORD v, void*) { return Brannic_WriteIndexedWord(a, b, i, v); }},
+     [](DWORD a, DWORD b, DWORD i, DWORD v, void*) {
+         return Brannic_WriteIndexedWord(a, b, i, v);
+     }},
     {"Brannic_WriteIndexedDWord", PORTIO_WRITE_INDEXED_DWORD, 4, true,
-     [](DWORD a, DWORD b, DWORD i, DWORD v, void*) { return Brannic_WriteIndexedDWord(a, b, i, v); }},
+     [](DWORD a, DWORD b, DWORD i, DWORD v, void*) {
+         return Brannic_WriteIndexedDWord(a, b, i, v);
+     }},
 };
 
 TEST_F(LibraryRequests, IndexedSinglesCarryLowBytesOfWideArgumentsAndStoreNothingOnFailure)
 {
-    const uint32_t indexPort = 0x000012E4, dataPort = 0xF00D12E5, index = 0xCAFE8381, value = 0x9ABCDEF7;
+    const uint32_t indexPort = 0x000012E4, dataPort = 0xF00D12E5, index = 0xCAFE8381,
+                   value = 0x9ABCDEF7;
     for (const IndexedExport& e : kIndexedSingles) {
         SCOPED_TRACE(e.name);
         ASSERT_TRUE(diag.Reset());
@@ -179,22 +201,35 @@ struct IndexedArray {
     uint32_t code;
     unsigned width;
     bool write;
-    std::function<BOOL(DWORD, DWORD, DWORD, const void*, void*)> call;  // ports, count, indices, values
+    std::function<BOOL(DWORD, DWORD, DWORD, const void*, void*)>
+        call;  // ports, count, indices, values
 };
 
 const IndexedArray kIndexedArrays[] = {
     {"Brannic_ReadIndexedByteArray", PORTIO_READ_INDEXED_BYTE_ARRAY, 1, false,
-     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) { return Brannic_ReadIndexedByteArray(a, b, n, (const BYTE*)i, (BYTE*)v); }},
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_ReadIndexedByteArray(a, b, n, (const BYTE*)i, (BYTE*)v);
+     }},
     {"Brannic_ReadIndexedWordArray", PORTIO_READ_INDEXED_WORD_ARRAY, 2, false,
-     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) { return Brannic_ReadIndexedWordArray(a, b, n, (const WORD*)i, (WORD*)v); }},
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_ReadIndexedWordArray(a, b, n, (const WORD*)i, (WORD*)v);
+     }},
     {"Brannic_ReadIndexedDWordArray", PORTIO_READ_INDEXED_DWORD_ARRAY, 4, false,
-     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) { return Brannic_ReadIndexedDWordArray(a, b, n, (const DWORD*)i, (DWORD*)v); }},
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_ReadIndexedDWordArray(a, b, n, (const DWORD*)i, (DWORD*)v);
+     }},
     {"Brannic_WriteIndexedByteArray", PORTIO_WRITE_INDEXED_BYTE_ARRAY, 1, true,
-     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) { return Brannic_WriteIndexedByteArray(a, b, n, (const BYTE*)i, (const BYTE*)v); }},
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_WriteIndexedByteArray(a, b, n, (const BYTE*)i, (const BYTE*)v);
+     }},
     {"Brannic_WriteIndexedWordArray", PORTIO_WRITE_INDEXED_WORD_ARRAY, 2, true,
-     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) { return Brannic_WriteIndexedWordArray(a, b, n, (const WORD*)i, (const WORD*)v); }},
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_WriteIndexedWordArray(a, b, n, (const WORD*)i, (const WORD*)v);
+     }},
     {"Brannic_WriteIndexedDWordArray", PORTIO_WRITE_INDEXED_DWORD_ARRAY, 4, true,
-     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) { return Brannic_WriteIndexedDWordArray(a, b, n, (const DWORD*)i, (const DWORD*)v); }},
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_WriteIndexedDWordArray(a, b, n, (const DWORD*)i, (const DWORD*)v);
+     }},
 };
 
 TEST_F(LibraryRequests, IndexedArraysSendOneRecordOfHeaderAndElements)
@@ -204,14 +239,17 @@ TEST_F(LibraryRequests, IndexedArraysSendOneRecordOfHeaderAndElements)
     for (const IndexedArray& e : kIndexedArrays) {
         SCOPED_TRACE(e.name);
         ASSERT_TRUE(diag.Reset());
-        Bytes indexArray, valueArray, record = Cat({Le(0x2E, 4), Le(0x2F, 4), Zeros(4), Le(3, 4), Zeros(4)});
+        Bytes indexArray, valueArray,
+            record = Cat({Le(0x2E, 4), Le(0x2F, 4), Zeros(4), Le(3, 4), Zeros(4)});
         for (int i = 0; i < 3; i++) {
             indexArray = Cat({indexArray, Le(indices[i], e.width)});
             valueArray = Cat({valueArray, Le(values[i], e.width)});
-            record = Cat({record, Le(indices[i], e.width), e.write ? Le(values[i], e.width) : Bytes(), Zeros(4)});
+            record = Cat({record, Le(indices[i], e.width),
+                          e.write ? Le(values[i], e.width) : Bytes(), Zeros(4)});
         }
         Bytes out(3 * e.width + 4, 0xC5);
-        EXPECT_NE(0, e.call(0x2E, 0x2F, 3, indexArray.data(), e.write ? valueArray.data() : out.data()));
+        EXPECT_NE(
+            0, e.call(0x2E, 0x2F, 3, indexArray.data(), e.write ? valueArray.data() : out.data()));
         ExpectOneRequest(e.name, e.code, record, e.write ? 0 : 3 * e.width);
 
         if (e.write) continue;
@@ -221,7 +259,8 @@ TEST_F(LibraryRequests, IndexedArraysSendOneRecordOfHeaderAndElements)
             ASSERT_TRUE(diag.Peek(PORTIO_SPACE_INDEXED, 0x2E, indices[i] & Mask(e.width), &stored));
             expectedOut = Cat({expectedOut, Le(stored, e.width)});
         }
-        EXPECT_EQ(Hex(Cat({expectedOut, Bytes(4, 0xC5)})), Hex(out)) << "values land in the caller's array, nothing past it";
+        EXPECT_EQ(Hex(Cat({expectedOut, Bytes(4, 0xC5)})), Hex(out))
+            << "values land in the caller's array, nothing past it";
     }
 }
 
@@ -237,7 +276,8 @@ TEST_F(LibraryRequests, IndexedArrayFailedRequestFreesItsBlock)
     size_t after = HeapBytesInUse();
     ASSERT_TRUE(diag.ClearFault());
     // 300 blocks of 20 KB to 50 KB each would add megabytes.
-    EXPECT_LT(after, before + 256 * 1024) << "busy heap bytes grew from " << before << " to " << after;
+    EXPECT_LT(after, before + 256 * 1024)
+        << "busy heap bytes grew from " << before << " to " << after;
 }
 
 // ---- EC commands ----
@@ -254,11 +294,17 @@ const EcExport kEcExports[] = {
     {"Brannic_SendECCommand", PORTIO_EC_COMMAND, false, false,
      [](DWORD, DWORD, DWORD c, DWORD d, BYTE*) { return Brannic_SendECCommand(c, d); }},
     {"Brannic_SendECCommandWithResponse", PORTIO_EC_COMMAND_RESPONSE, false, true,
-     [](DWORD, DWORD, DWORD c, DWORD d, BYTE* r) { return Brannic_SendECCommandWithResponse(c, d, r); }},
+     [](DWORD, DWORD, DWORD c, DWORD d, BYTE* r) {
+         return Brannic_SendECCommandWithResponse(c, d, r);
+     }},
     {"Brannic_SendSpecifiedPortECCommand", PORTIO_EC_COMMAND_PORTS, true, false,
-     [](DWORD cp, DWORD dp, DWORD c, DWORD d, BYTE*) { return Brannic_SendSpecifiedPortECCommand(cp, dp, c, d); }},
+     [](DWORD cp, DWORD dp, DWORD c, DWORD d, BYTE*) {
+         return Brannic_SendSpecifiedPortECCommand(cp, dp, c, d);
+     }},
     {"Brannic_SendSpecifiedPortECCommandWithResponse", PORTIO_EC_COMMAND_PORTS_RESPONSE, true, true,
-     [](DWORD cp, DWORD dp, DWORD c, DWORD d, BYTE* r) { return Brannic_SendSpecifiedPortECCommandWithResponse(cp, dp, c, d, r); }},
+     [](DWORD cp, DWORD dp, DWORD c, DWORD d, BYTE* r) {
+         return Brannic_SendSpecifiedPortECCommandWithResponse(cp, dp, c, d, r);
+     }},
 };
 
 TEST_F(LibraryRequests, EcCommandsSendTheirRecordsAndReturnTheStatus)
@@ -270,9 +316,10 @@ TEST_F(LibraryRequests, EcCommandsSendTheirRecordsAndReturnTheStatus)
         const uint8_t expected = e.response ? PortioUnwrittenEcRam(0x15) : 0xEE;
         BYTE response = 0xEE;
         EXPECT_EQ(PORTIO_EC_STATUS_OK, e.call(0x6C, 0x68, 0xABCD1280, 0x12345615, &response));
-        ExpectOneRequest(e.name, e.code,
-                         Cat({e.ports ? Cat({Le(0x6C, 4), Le(0x68, 4)}) : Bytes(), {0x80, 0x15}, Zeros(16)}),
-                         e.response ? 5 : 4);
+        ExpectOneRequest(
+            e.name, e.code,
+            Cat({e.ports ? Cat({Le(0x6C, 4), Le(0x68, 4)}) : Bytes(), {0x80, 0x15}, Zeros(16)}),
+            e.response ? 5 : 4);
         EXPECT_EQ(expected, response);
 
         response = 0xEE;
@@ -305,15 +352,20 @@ TEST_F(LibraryRequests, DorvaneSetRecordsCarryTheLowBytesInParameterOrder)
         Bytes record;
     };
     const Case cases[] = {
-        {"Brannic_SetDorvaneIndexMethodEcPortType", 0x9C4024B0,
-         [] { return Brannic_SetDorvaneIndexMethodEcPortType(0x1234567E); }, {0x7E}},
-        {"Brannic_SetDorvaneIndexMethodIoAddress", 0x9C4024B4,
+        {"Brannic_SetDorvaneIndexMethodEcPortType",
+         0x9C4024B0,
+         [] { return Brannic_SetDorvaneIndexMethodEcPortType(0x1234567E); },
+         {0x7E}},
+        {"Brannic_SetDorvaneIndexMethodIoAddress",
+         0x9C4024B4,
          [] { return Brannic_SetDorvaneIndexMethodIoAddress(0xFFFFA1A2, 0xB1B2, 0xC1C2, 0xD1D2); },
          {0xA2, 0xA1, 0xB2, 0xB1, 0xC2, 0xC1, 0xD2, 0xD1}},
-        {"Brannic_SetDorvaneIndexMethodEcPortDevice", 0x9C4024B8,
+        {"Brannic_SetDorvaneIndexMethodEcPortDevice",
+         0x9C4024B8,
          [] { return Brannic_SetDorvaneIndexMethodEcPortDevice(0x101, 0x202, 0x303, 0xFFFFFF04); },
          {0x01, 0x02, 0x03, 0x04}},
-        {"Brannic_SetDorvaneIndexMethodEcAddress", 0x9C4024CC,
+        {"Brannic_SetDorvaneIndexMethodEcAddress",
+         0x9C4024CC,
          [] { return Brannic_SetDorvaneIndexMethodEcAddress(0x1234A1A2, 0xB1B2, 0xC1C2, 0xD1D2); },
          {0xA2, 0xA1, 0xB2, 0xB1, 0xC2, 0xC1, 0xD2, 0xD1}},
     };
@@ -389,20 +441,47 @@ struct DorvaneSend {
 const BYTE kBlock[3] = {0x40, 0x41, 0x42};
 
 const DorvaneSend kDorvaneSends[] = {
-    {"Brannic_SendDorvaneIndexMethodEcCommand", 0x9C4024D8, true, 4,
-     [](BYTE*) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommand(0x1A5); }, {0xA5}},
-    {"Brannic_SendDorvaneIndexMethodEcCommandWithResponse", 0x9C4024DC, false, 5,
-     [](BYTE* r) { return Brannic_SendDorvaneIndexMethodEcCommandWithResponse(0x1A5, r); }, {0xA5}},
-    {"Brannic_SendDorvaneIndexMethodEcCommandData", 0x9C4024E0, true, 4,
-     [](BYTE*) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandData(0x1A5, 0x20B); }, {0xA5, 0x0B}},
-    {"Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse", 0x9C4024E4, false, 5,
-     [](BYTE* r) { return Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(0x1A5, 0x20B, r); },
+    {"Brannic_SendDorvaneIndexMethodEcCommand",
+     0x9C4024D8,
+     true,
+     4,
+     [](BYTE*) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommand(0x1A5); },
+     {0xA5}},
+    {"Brannic_SendDorvaneIndexMethodEcCommandWithResponse",
+     0x9C4024DC,
+     false,
+     5,
+     [](BYTE* r) { return Brannic_SendDorvaneIndexMethodEcCommandWithResponse(0x1A5, r); },
+     {0xA5}},
+    {"Brannic_SendDorvaneIndexMethodEcCommandData",
+     0x9C4024E0,
+     true,
+     4,
+     [](BYTE*) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandData(0x1A5, 0x20B); },
      {0xA5, 0x0B}},
-    {"Brannic_SendDorvaneIndexMethodEcCommandDataArray", 0x9C4024E8, true, 4,
-     [](BYTE*) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x3A1, 3, kBlock); },
+    {"Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse",
+     0x9C4024E4,
+     false,
+     5,
+     [](BYTE* r) {
+         return Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(0x1A5, 0x20B, r);
+     },
+     {0xA5, 0x0B}},
+    {"Brannic_SendDorvaneIndexMethodEcCommandDataArray",
+     0x9C4024E8,
+     true,
+     4,
+     [](BYTE*) {
+         return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x3A1, 3, kBlock);
+     },
      {0xA1, 0x03, 0x00, 0x00, 0x00, 0x40, 0x41, 0x42}},
-    {"Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse", 0x9C4024E4, false, 5,
-     [](BYTE* r) { return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x3A1, 3, kBlock, r); },
+    {"Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse",
+     0x9C4024E4,
+     false,
+     5,
+     [](BYTE* r) {
+         return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x3A1, 3, kBlock, r);
+     },
      {0xA1, 0x03, 0x00, 0x00, 0x00, 0x40, 0x41, 0x42}},
 };
 
@@ -431,7 +510,8 @@ TEST_F(LibraryRequests, DorvaneSendsCarryTheirRecordsAndResults)
         EXPECT_EQ(0xEE, response) << "stored after status 0, an unfilled reply or a failure";
     }
     ASSERT_TRUE(diag.Reset());
-    EXPECT_EQ(PORTIO_EC_STATUS_OK, Brannic_SendDorvaneIndexMethodEcCommandWithResponse(0x55, nullptr))
+    EXPECT_EQ(PORTIO_EC_STATUS_OK,
+              Brannic_SendDorvaneIndexMethodEcCommandWithResponse(0x55, nullptr))
         << "a null response is allowed here";
     ExpectOneRequest("Brannic_SendDorvaneIndexMethodEcCommandWithResponse", 0x9C4024DC, {0x55}, 5);
 }
@@ -459,7 +539,8 @@ TEST_F(LibraryRequests, BadArgumentsAreRefusedWithoutRequest)
         uint64_t element = e.width * (e.write ? 2 : 1) + 4;
         uint32_t firstTooBig = uint32_t((0x100000000ull - 20 + element - 1) / element);
         for (uint32_t count : {firstTooBig, 0x80000000u, 0xFFFFFFFFu})
-            EXPECT_EQ(0, e.call(0x2E, 0x2F, count, indices, values)) << e.name << " count " << count;
+            EXPECT_EQ(0, e.call(0x2E, 0x2F, count, indices, values))
+                << e.name << " count " << count;
     }
     BYTE b[4];
     WORD w[4];
@@ -469,7 +550,8 @@ TEST_F(LibraryRequests, BadArgumentsAreRefusedWithoutRequest)
         bp[missing] = nullptr;
         wp[missing] = nullptr;
         EXPECT_EQ(0, Brannic_GetDorvaneIndexMethodIoAddress(wp[0], wp[1], wp[2], wp[3])) << missing;
-        EXPECT_EQ(0, Brannic_GetDorvaneIndexMethodEcPortDevice(bp[0], bp[1], bp[2], bp[3])) << missing;
+        EXPECT_EQ(0, Brannic_GetDorvaneIndexMethodEcPortDevice(bp[0], bp[1], bp[2], bp[3]))
+            << missing;
         EXPECT_EQ(0, Brannic_GetDorvaneIndexMethodEcAddress(wp[0], wp[1], wp[2], wp[3])) << missing;
     }
     EXPECT_EQ(0, Brannic_GetDorvaneIndexMethodEcPortType(nullptr));
@@ -478,12 +560,16 @@ TEST_F(LibraryRequests, BadArgumentsAreRefusedWithoutRequest)
     EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(0x80, 0, nullptr));
     EXPECT_EQ(0, Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x81, 0, data));
     EXPECT_EQ(0, Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x81, 2, nullptr));
-    EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x81, 0, data, &response));
-    EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x81, 2, nullptr, &response));
-    EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x81, 2, data, nullptr));
+    EXPECT_EQ(
+        0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x81, 0, data, &response));
+    EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x81, 2, nullptr,
+                                                                               &response));
+    EXPECT_EQ(0u,
+              Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x81, 2, data, nullptr));
     for (uint32_t count : {0xFFFFFFFBu, 0xFFFFFFFFu}) {  // 5 + count does not fit in 32 bits
         EXPECT_EQ(0, Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x81, count, data)) << count;
-        EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x81, count, data, &response))
+        EXPECT_EQ(0u, Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x81, count,
+                                                                                   data, &response))
             << count;
     }
     EXPECT_EQ(0xEE, response);
@@ -497,9 +583,12 @@ std::vector<std::pair<const char*, DWORD>> CallEveryGuardedRequest()
     WORD w[4] = {1, 2, 3, 4};
     DWORD d[4] = {1, 2, 3, 4};
     std::vector<std::pair<const char*, DWORD>> results;
-    for (const IndexedExport& e : kIndexedSingles) results.push_back({e.name, e.call(1, 2, 3, 4, d)});
-    for (const IndexedArray& e : kIndexedArrays) results.push_back({e.name, e.call(1, 2, 2, d, d + 2)});
-    for (const EcExport& e : kEcExports) results.push_back({e.name, e.call(0x6C, 0x68, 0x80, 1, &r)});
+    for (const IndexedExport& e : kIndexedSingles)
+        results.push_back({e.name, e.call(1, 2, 3, 4, d)});
+    for (const IndexedArray& e : kIndexedArrays)
+        results.push_back({e.name, e.call(1, 2, 2, d, d + 2)});
+    for (const EcExport& e : kEcExports)
+        results.push_back({e.name, e.call(0x6C, 0x68, 0x80, 1, &r)});
     for (const DorvaneSend& e : kDorvaneSends) results.push_back({e.name, e.call(&r)});
     auto add = [&results](const char* name, DWORD result) { results.push_back({name, result}); };
     add("SetDorvaneIndexMethodEcPortType", Brannic_SetDorvaneIndexMethodEcPortType(1));
@@ -507,9 +596,12 @@ std::vector<std::pair<const char*, DWORD>> CallEveryGuardedRequest()
     add("SetDorvaneIndexMethodEcPortDevice", Brannic_SetDorvaneIndexMethodEcPortDevice(1, 2, 3, 4));
     add("SetDorvaneIndexMethodEcAddress", Brannic_SetDorvaneIndexMethodEcAddress(1, 2, 3, 4));
     add("GetDorvaneIndexMethodEcPortType", Brannic_GetDorvaneIndexMethodEcPortType(b));
-    add("GetDorvaneIndexMethodIoAddress", Brannic_GetDorvaneIndexMethodIoAddress(w, w + 1, w + 2, w + 3));
-    add("GetDorvaneIndexMethodEcPortDevice", Brannic_GetDorvaneIndexMethodEcPortDevice(b, b + 1, b + 2, b + 3));
-    add("GetDorvaneIndexMethodEcAddress", Brannic_GetDorvaneIndexMethodEcAddress(w, w + 1, w + 2, w + 3));
+    add("GetDorvaneIndexMethodIoAddress",
+        Brannic_GetDorvaneIndexMethodIoAddress(w, w + 1, w + 2, w + 3));
+    add("GetDorvaneIndexMethodEcPortDevice",
+        Brannic_GetDorvaneIndexMethodEcPortDevice(b, b + 1, b + 2, b + 3));
+    add("GetDorvaneIndexMethodEcAddress",
+        Brannic_GetDorvaneIndexMethodEcAddress(w, w + 1, w + 2, w + 3));
     return results;
 }
 
@@ -545,7 +637,8 @@ int NotNtChild(bool portInstructions)
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     GetVersionExA(&version);
-    check(version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS, "platform id is not 1", version.dwPlatformId);
+    check(version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS, "platform id is not 1",
+          version.dwPlatformId);
     check(Brannic_Init() == 1, "Brannic_Init without a device", 0);
     if (portInstructions) {
         // Wine emulates IN and OUT for 32-bit programs it runs as Windows 98: reads give all ones.
@@ -556,17 +649,15 @@ int NotNtChild(bool portInstructions)
         }
         check(Brannic_InputByteValue(0x80, nullptr) == 0, "a null result pointer", 0);
     } else {
-        for (auto& result : CallEveryGuardedRequest()) check(result.second == 0, result.first, result.second);
+        for (auto& result : CallEveryGuardedRequest())
+            check(result.second == 0, result.first, result.second);
     }
     Brannic_DeInit();
     return failures;
 }
 
 // Without a device the library opens and refuses every driver family.
-TEST(NotNtPlatform, OpensWithoutDeviceAndSendsNothing)
-{
-    RunAsWindows98Child(kNotNtExe, "not-nt");
-}
+TEST(NotNtPlatform, OpensWithoutDeviceAndSendsNothing) { RunAsWindows98Child(kNotNtExe, "not-nt"); }
 
 // The six port exports execute the port instructions instead.
 TEST(NotNtPlatform, PortExportsExecutePortInstructions)
@@ -582,6 +673,7 @@ TEST(NotNtPlatform, PortExportsExecutePortInstructions)
 
 int main(int argc, char** argv)
 {
-    return TestMain(argc, argv, {{"not-nt", [](int, char**) { return NotNtChild(false); }},
-                                 {"not-nt-ports", [](int, char**) { return NotNtChild(true); }}});
+    return TestMain(argc, argv,
+                    {{"not-nt", [](int, char**) { return NotNtChild(false); }},
+                     {"not-nt-ports", [](int, char**) { return NotNtChild(true); }}});
 }

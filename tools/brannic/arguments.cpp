@@ -5,10 +5,7 @@
 
 #include "cli.h"
 
-DWORD MaxOfWidth(int width)
-{
-    return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
-}
+DWORD MaxOfWidth(int width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
 bool ParseNumber(const char* text, size_t length, DWORD* value)
 {
@@ -23,10 +20,14 @@ bool ParseNumber(const char* text, size_t length, DWORD* value)
     for (; i < length; i++) {
         char c = text[i];
         unsigned digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
         total = total * base + digit;
         if (total > 0xFFFFFFFFull) return false;
     }
@@ -131,10 +132,7 @@ int CallFailed(const char* exportName)
     return kExitCallFailed;
 }
 
-void PrintValue(DWORD value, int width)
-{
-    printf("0x%0*lX\n", 2 * width, (unsigned long)value);
-}
+void PrintValue(DWORD value, int width) { printf("0x%0*lX\n", 2 * width, (unsigned long)value); }
 
 void PrintNamed(const char* name, DWORD value, int width)
 {

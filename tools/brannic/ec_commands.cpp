@@ -50,7 +50,12 @@ static int EcCommand(int, int argc, char** argv)
 
 // ---- Dorvane index method: configuration ----
 
-enum { kPortType, kIoAddress, kPortDevice, kEcAddress };
+enum {
+    kPortType,
+    kIoAddress,
+    kPortDevice,
+    kEcAddress
+};
 
 struct DorvaneSetting {
     const char* name;
@@ -114,7 +119,8 @@ static int DorvaneSet(int, int argc, char** argv)
         return CallFailed("Brannic_SetDorvaneIndexMethodEcPortType");
     if (setting == kIoAddress && !Brannic_SetDorvaneIndexMethodIoAddress(v[0], v[1], v[2], v[3]))
         return CallFailed("Brannic_SetDorvaneIndexMethodIoAddress");
-    if (setting == kPortDevice && !Brannic_SetDorvaneIndexMethodEcPortDevice(v[0], v[1], v[2], v[3]))
+    if (setting == kPortDevice &&
+        !Brannic_SetDorvaneIndexMethodEcPortDevice(v[0], v[1], v[2], v[3]))
         return CallFailed("Brannic_SetDorvaneIndexMethodEcPortDevice");
     if (setting == kEcAddress && !Brannic_SetDorvaneIndexMethodEcAddress(v[0], v[1], v[2], v[3]))
         return CallFailed("Brannic_SetDorvaneIndexMethodEcAddress");
@@ -145,21 +151,22 @@ static int DorvaneSend(int, int argc, char** argv)
     const char* call;
     if (count == 0) {
         call = withResponse ? "Brannic_SendDorvaneIndexMethodEcCommandWithResponse"
-                             : "Brannic_SendDorvaneIndexMethodEcCommand";
-        status = withResponse ? Brannic_SendDorvaneIndexMethodEcCommandWithResponse(command, &response)
-                               : Brannic_SendDorvaneIndexMethodEcCommand(command);
+                            : "Brannic_SendDorvaneIndexMethodEcCommand";
+        status = withResponse
+                     ? Brannic_SendDorvaneIndexMethodEcCommandWithResponse(command, &response)
+                     : Brannic_SendDorvaneIndexMethodEcCommand(command);
     } else if (count == 1 && !block) {
         call = withResponse ? "Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse"
-                             : "Brannic_SendDorvaneIndexMethodEcCommandData";
-        status = withResponse
-                     ? Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(command, s_data[0], &response)
-                     : Brannic_SendDorvaneIndexMethodEcCommandData(command, s_data[0]);
+                            : "Brannic_SendDorvaneIndexMethodEcCommandData";
+        status = withResponse ? Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(
+                                    command, s_data[0], &response)
+                              : Brannic_SendDorvaneIndexMethodEcCommandData(command, s_data[0]);
     } else {
         call = withResponse ? "Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse"
-                             : "Brannic_SendDorvaneIndexMethodEcCommandDataArray";
+                            : "Brannic_SendDorvaneIndexMethodEcCommandDataArray";
         status = withResponse
-                     ? Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(command, count, s_data,
-                                                                                    &response)
+                     ? Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(
+                           command, count, s_data, &response)
                      : Brannic_SendDorvaneIndexMethodEcCommandDataArray(command, count, s_data);
     }
     if (!status) return CallFailed(call);
@@ -173,7 +180,7 @@ const Command kEcCommands[] = {
      EcCommand},
     {"dorvane-get", "SETTING", "read a Dorvane index-method setting", 0, DorvaneGet},
     {"dorvane-set", "SETTING VALUE...", "set a Dorvane index-method setting", 0, DorvaneSet},
-    {"dorvane-send", "[--response] [--block] CMD [DATA...]",
-     "Dorvane EC command, under the lock", 0, DorvaneSend},
+    {"dorvane-send", "[--response] [--block] CMD [DATA...]", "Dorvane EC command, under the lock",
+     0, DorvaneSend},
 };
 const int kEcCommandCount = sizeof(kEcCommands) / sizeof(kEcCommands[0]);

@@ -60,21 +60,22 @@ bool FolderIsAsTyped(const char* folder)
     }
     if (!same)
         BadInput("the folder \"%s\" may not be the one typed: the command line holds characters "
-                 "that this system's code page cannot carry", folder);
+                 "that this system's code page cannot carry",
+                 folder);
     return same;
 }
 
-void SuggestStatus()
-{
-    fputs("brannic: brannic status tells what stands in the way\n", stderr);
-}
+void SuggestStatus() { fputs("brannic: brannic status tells what stands in the way\n", stderr); }
 
 void CloseLibrary()
 {
     if (!g_open) return;
-    if (g_library.removeService) Brannic_DeInitEx(TRUE);
-    else if (g_library.wait) Brannic_DeInit();
-    else Brannic_DeInitEx(FALSE);
+    if (g_library.removeService)
+        Brannic_DeInitEx(TRUE);
+    else if (g_library.wait)
+        Brannic_DeInit();
+    else
+        Brannic_DeInitEx(FALSE);
     g_open = false;
 }
 

@@ -5,11 +5,11 @@
 #include <windows.h>
 
 struct LibraryOptions {
-    bool wait;             // Brannic_Init (waits for the device) instead of Brannic_InitExA
-    BOOL install;          // Brannic_InitExA registers the service when the device is missing
-    BOOL autoStart;       // ... with automatic start
+    bool wait;              // Brannic_Init (waits for the device) instead of Brannic_InitExA
+    BOOL install;           // Brannic_InitExA registers the service when the device is missing
+    BOOL autoStart;         // ... with automatic start
     const char* driverDir;  // ... for Tamsk.sys in this folder (null: the library's folder)
-    bool removeService;   // close with Brannic_DeInitEx(TRUE)
+    bool removeService;     // close with Brannic_DeInitEx(TRUE)
 };
 
 extern LibraryOptions g_library;

@@ -44,8 +44,10 @@ static void PrintHelp()
         for (int i = 0; i < *table.count; i++) {
             const Command& c = table.commands[i];
             int padding = 40 - (int)(strlen(c.name) + 1 + strlen(c.arguments));
-            if (padding < 0) printf("  %s %s\n  %-40s  %s\n", c.name, c.arguments, "", c.help);
-            else printf("  %s %s%*s  %s\n", c.name, c.arguments, padding, "", c.help);
+            if (padding < 0)
+                printf("  %s %s\n  %-40s  %s\n", c.name, c.arguments, "", c.help);
+            else
+                printf("  %s %s%*s  %s\n", c.name, c.arguments, padding, "", c.help);
         }
     }
     printf("\nOptions, before the command (how the library is opened and closed):\n"
@@ -55,7 +57,7 @@ static void PrintHelp()
            "  --dir DIR   with --install: the folder of Tamsk.sys (default: Brannic.dll's)\n"
            "  --remove    close with Brannic_DeInitEx(1): delete the driver service\n"
            "  --help, --version\n"
-           "Otherwise the library opens with Brannic_InitExA(0, 0, NULL): one try, which\n"
+           "Otherwise the library opens with Brannic_InitExA(0, 0, nullptr): one try, which\n"
            "starts a registered driver service if its device is missing.\n\n"
            "Exit status: 0 done, 1 a library call returned 0, 2 bad input.\n");
 }
@@ -104,7 +106,8 @@ int main(int argc, char** argv)
         BadInput("no command (brannic --help lists them)");
         return kExitBadInput;
     }
-    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "help") == 0) {
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 ||
+        strcmp(argv[1], "help") == 0) {
         PrintHelp();
         return kExitDone;
     }

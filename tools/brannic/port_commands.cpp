@@ -58,21 +58,24 @@ static BOOL ReadRegisters(int width, DWORD indexPort, DWORD dataPort, DWORD coun
     BOOL ok;
     if (width == 4) {
         *call = count == 1 ? "Brannic_ReadIndexedDWord" : "Brannic_ReadIndexedDWordArray";
-        return count == 1 ? Brannic_ReadIndexedDWord(indexPort, dataPort, indices[0], values)
-                          : Brannic_ReadIndexedDWordArray(indexPort, dataPort, count, indices, values);
+        return count == 1
+                   ? Brannic_ReadIndexedDWord(indexPort, dataPort, indices[0], values)
+                   : Brannic_ReadIndexedDWordArray(indexPort, dataPort, count, indices, values);
     }
     if (width == 2) {
         for (DWORD i = 0; i < count; i++) s_words[0][i] = (WORD)indices[i];
         *call = count == 1 ? "Brannic_ReadIndexedWord" : "Brannic_ReadIndexedWordArray";
-        ok = count == 1 ? Brannic_ReadIndexedWord(indexPort, dataPort, indices[0], s_words[1])
-                        : Brannic_ReadIndexedWordArray(indexPort, dataPort, count, s_words[0], s_words[1]);
+        ok = count == 1
+                 ? Brannic_ReadIndexedWord(indexPort, dataPort, indices[0], s_words[1])
+                 : Brannic_ReadIndexedWordArray(indexPort, dataPort, count, s_words[0], s_words[1]);
         for (DWORD i = 0; i < count; i++) values[i] = s_words[1][i];
         return ok;
     }
     for (DWORD i = 0; i < count; i++) s_bytes[0][i] = (BYTE)indices[i];
     *call = count == 1 ? "Brannic_ReadIndexedByte" : "Brannic_ReadIndexedByteArray";
-    ok = count == 1 ? Brannic_ReadIndexedByte(indexPort, dataPort, indices[0], s_bytes[1])
-                    : Brannic_ReadIndexedByteArray(indexPort, dataPort, count, s_bytes[0], s_bytes[1]);
+    ok = count == 1
+             ? Brannic_ReadIndexedByte(indexPort, dataPort, indices[0], s_bytes[1])
+             : Brannic_ReadIndexedByteArray(indexPort, dataPort, count, s_bytes[0], s_bytes[1]);
     for (DWORD i = 0; i < count; i++) values[i] = s_bytes[1][i];
     return ok;
 }
@@ -84,8 +87,9 @@ static BOOL WriteRegisters(int width, DWORD indexPort, DWORD dataPort, DWORD cou
     static WORD s_words[2][MAX_LIST];
     if (width == 4) {
         *call = count == 1 ? "Brannic_WriteIndexedDWord" : "Brannic_WriteIndexedDWordArray";
-        return count == 1 ? Brannic_WriteIndexedDWord(indexPort, dataPort, indices[0], values[0])
-                          : Brannic_WriteIndexedDWordArray(indexPort, dataPort, count, indices, values);
+        return count == 1
+                   ? Brannic_WriteIndexedDWord(indexPort, dataPort, indices[0], values[0])
+                   : Brannic_WriteIndexedDWordArray(indexPort, dataPort, count, indices, values);
     }
     if (width == 2) {
         for (DWORD i = 0; i < count; i++) {
@@ -94,15 +98,17 @@ static BOOL WriteRegisters(int width, DWORD indexPort, DWORD dataPort, DWORD cou
         }
         *call = count == 1 ? "Brannic_WriteIndexedWord" : "Brannic_WriteIndexedWordArray";
         return count == 1 ? Brannic_WriteIndexedWord(indexPort, dataPort, indices[0], values[0])
-                          : Brannic_WriteIndexedWordArray(indexPort, dataPort, count, s_words[0], s_words[1]);
+                          : Brannic_WriteIndexedWordArray(indexPort, dataPort, count, s_words[0],
+                                                          s_words[1]);
     }
     for (DWORD i = 0; i < count; i++) {
         s_bytes[0][i] = (BYTE)indices[i];
         s_bytes[1][i] = (BYTE)values[i];
     }
     *call = count == 1 ? "Brannic_WriteIndexedByte" : "Brannic_WriteIndexedByteArray";
-    return count == 1 ? Brannic_WriteIndexedByte(indexPort, dataPort, indices[0], values[0])
-                      : Brannic_WriteIndexedByteArray(indexPort, dataPort, count, s_bytes[0], s_bytes[1]);
+    return count == 1
+               ? Brannic_WriteIndexedByte(indexPort, dataPort, indices[0], values[0])
+               : Brannic_WriteIndexedByteArray(indexPort, dataPort, count, s_bytes[0], s_bytes[1]);
 }
 
 static int ReadRegisterCommand(int width, int argc, char** argv)
@@ -113,7 +119,8 @@ static int ReadRegisterCommand(int width, int argc, char** argv)
         return kExitBadInput;
     DWORD count = argc - 2;
     for (DWORD i = 0; i < count; i++)
-        if (!TakeNumber(argv[2 + i], "INDEX", MaxOfWidth(width), &s_indices[i])) return kExitBadInput;
+        if (!TakeNumber(argv[2 + i], "INDEX", MaxOfWidth(width), &s_indices[i]))
+            return kExitBadInput;
     if (!OpenLibrary()) return kExitCallFailed;
     const char* call;
     if (!ReadRegisters(width, indexPort, dataPort, count, s_indices, s_values, &call))

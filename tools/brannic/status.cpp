@@ -76,11 +76,16 @@ static void Line(const char* what, const char* format, ...)
 static const char* StartTypeText(DWORD start)
 {
     switch (start) {
-    case SERVICE_BOOT_START: return "at boot";
-    case SERVICE_SYSTEM_START: return "with the system's drivers";
-    case SERVICE_AUTO_START: return "automatic, with Windows";
-    case SERVICE_DEMAND_START: return "on demand (the library starts it)";
-    case SERVICE_DISABLED: return "disabled";
+    case SERVICE_BOOT_START:
+        return "at boot";
+    case SERVICE_SYSTEM_START:
+        return "with the system's drivers";
+    case SERVICE_AUTO_START:
+        return "automatic, with Windows";
+    case SERVICE_DEMAND_START:
+        return "on demand (the library starts it)";
+    case SERVICE_DISABLED:
+        return "disabled";
     }
     return "unknown";
 }
@@ -88,11 +93,16 @@ static const char* StartTypeText(DWORD start)
 static const char* StateText(DWORD state)
 {
     switch (state) {
-    case SERVICE_STOPPED: return "stopped";
-    case SERVICE_START_PENDING: return "starting";
-    case SERVICE_STOP_PENDING: return "stopping";
-    case SERVICE_RUNNING: return "running";
-    case SERVICE_PAUSED: return "paused";
+    case SERVICE_STOPPED:
+        return "stopped";
+    case SERVICE_START_PENDING:
+        return "starting";
+    case SERVICE_STOP_PENDING:
+        return "stopping";
+    case SERVICE_RUNNING:
+        return "running";
+    case SERVICE_PAUSED:
+        return "paused";
     }
     return "changing";
 }
@@ -131,8 +141,9 @@ static bool DriverFileOf(const char* imagePath, char* file, size_t size)
 static void ReadServiceKey(char* image, DWORD size, DWORD* start)
 {
     HKEY key;
-    if (s_scm.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME,
-                          0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (s_scm.RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                            "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME, 0,
+                            KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return;
     DWORD type = 0, length = size - 1, value = 0;
     if (s_scm.RegQueryValueExA(key, "ImagePath", nullptr, &type, (BYTE*)image, &length) ==
@@ -160,7 +171,7 @@ struct Findings {
 static void CheckService(SC_HANDLE manager, Findings* found)
 {
     SC_HANDLE service = s_scm.OpenServiceA(manager, PORTIO_SERVICE_NAME,
-                                         SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+                                           SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
     if (!service) {
         DWORD error = GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
@@ -202,9 +213,9 @@ static void CheckService(SC_HANDLE manager, Findings* found)
     if (!changer) {
         Line("service marked for deletion", "cannot tell: %s", ErrorText(GetLastError()));
     } else {
-        found->deleting = !s_scm.ChangeServiceConfigA(
-                              changer, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
+        found->deleting = !s_scm.ChangeServiceConfigA(changer, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                                      SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                                      nullptr, nullptr, nullptr, nullptr) &&
                           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
         Line("service marked for deletion",
              found->deleting ? "yes: it goes once its driver has stopped and no program holds it"
@@ -279,16 +290,19 @@ static void Advise(const Findings& found)
     const char* admin = found.rights ? "" : "as an administrator, ";
     const char* dir = DriverFolderHint();
     if (!found.registered)
-        printf("advice: register and start the driver %swith: brannic --install --dir \"%s\" open\n",
-               admin, dir);
+        printf(
+            "advice: register and start the driver %swith: brannic --install --dir \"%s\" open\n",
+            admin, dir);
     else if (found.deleting)
         printf("advice: the service is being deleted; close the programs that use the library "
                "(or restart Windows), then %sregister it again with: "
-               "brannic --install --dir \"%s\" open\n", admin, dir);
+               "brannic --install --dir \"%s\" open\n",
+               admin, dir);
     else if (found.disabled || found.fileMissing)
         printf("advice: the service %s; register it again %sfrom the folder of Tamsk.sys with: "
                "brannic --install --dir \"%s\" open\n",
-               found.disabled ? "is disabled" : "names a driver file that is not there", admin, dir);
+               found.disabled ? "is disabled" : "names a driver file that is not there", admin,
+               dir);
     else if (!found.running)
         printf("advice: start the driver %swith: brannic open\n", admin);
     else if (!found.deviceOpens)
@@ -307,13 +321,17 @@ int StatusCommand(int, int argc, char** argv)
         return kExitCallFailed;
     }
     if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
-        Line("platform", "Windows %lu.%lu, not of the NT family: the port commands use the "
+        Line("platform",
+             "Windows %lu.%lu, not of the NT family: the port commands use the "
              "processor's port instructions and need no driver; the register, EC and Dorvane "
-             "commands are refused here", version.dwMajorVersion, version.dwMinorVersion);
+             "commands are refused here",
+             version.dwMajorVersion, version.dwMinorVersion);
         return kExitDone;
     }
-    Line("platform", "Windows NT family %lu.%lu (build %lu): every request goes through the "
-         "driver", version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber & 0xFFFF);
+    Line("platform",
+         "Windows NT family %lu.%lu (build %lu): every request goes through the "
+         "driver",
+         version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber & 0xFFFF);
 
     Findings found;
     SC_HANDLE manager = nullptr;
