@@ -8,17 +8,10 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
 {
     LRESULT result;
     switch (msg) {
-    case WM_CREATE:
-        return AgentCreate(window);
-    case WM_DESTROY:
-        AgentDestroy(window);
-        return 0;
-    case kVolumeChangedMsg:
-        AgentVolumeChanged();
-        return kAgentMessageHandled;
-    case kCloseRequestMsg:
-        DestroyWindow(window);
-        return kAgentMessageHandled;
+    case WM_CREATE: return AgentCreate(window);
+    case WM_DESTROY: AgentDestroy(window); return 0;
+    case kVolumeChangedMsg: AgentVolumeChanged(); return kAgentMessageHandled;
+    case kCloseRequestMsg: DestroyWindow(window); return kAgentMessageHandled;
     }
     if (AgentLibraryMessage(window, msg, &result)) return result;
     return DefWindowProcA(window, msg, wParam, lParam);

@@ -151,8 +151,7 @@ static uint8_t EcExecute(EcState* ec, uint8_t command, const uint8_t* data, uint
     case PORTIO_EC_CMD_SELECT:
         if (n > 0) ec->pointer = data[n - 1];
         return ec->ram[ec->pointer];
-    default:
-        return (uint8_t)(command ^ 0xFF);
+    default: return (uint8_t)(command ^ 0xFF);
     }
 }
 
@@ -314,52 +313,30 @@ static NTSTATUS DoDorvaneBlock(Request* r, BOOLEAN withResponse)
 static NTSTATUS DispatchFamily(Request* r)
 {
     switch (r->code) {
-    case PORTIO_INPUT_BYTE:
-        return DoPort(r, 1, FALSE);
-    case PORTIO_INPUT_WORD:
-        return DoPort(r, 2, FALSE);
-    case PORTIO_INPUT_DWORD:
-        return DoPort(r, 4, FALSE);
-    case PORTIO_OUTPUT_BYTE:
-        return DoPort(r, 1, TRUE);
-    case PORTIO_OUTPUT_WORD:
-        return DoPort(r, 2, TRUE);
-    case PORTIO_OUTPUT_DWORD:
-        return DoPort(r, 4, TRUE);
+    case PORTIO_INPUT_BYTE: return DoPort(r, 1, FALSE);
+    case PORTIO_INPUT_WORD: return DoPort(r, 2, FALSE);
+    case PORTIO_INPUT_DWORD: return DoPort(r, 4, FALSE);
+    case PORTIO_OUTPUT_BYTE: return DoPort(r, 1, TRUE);
+    case PORTIO_OUTPUT_WORD: return DoPort(r, 2, TRUE);
+    case PORTIO_OUTPUT_DWORD: return DoPort(r, 4, TRUE);
 
-    case PORTIO_READ_INDEXED_BYTE:
-        return DoIndexedSingle(r, 1, FALSE);
-    case PORTIO_READ_INDEXED_WORD:
-        return DoIndexedSingle(r, 2, FALSE);
-    case PORTIO_READ_INDEXED_DWORD:
-        return DoIndexedSingle(r, 4, FALSE);
-    case PORTIO_WRITE_INDEXED_BYTE:
-        return DoIndexedSingle(r, 1, TRUE);
-    case PORTIO_WRITE_INDEXED_WORD:
-        return DoIndexedSingle(r, 2, TRUE);
-    case PORTIO_WRITE_INDEXED_DWORD:
-        return DoIndexedSingle(r, 4, TRUE);
-    case PORTIO_READ_INDEXED_BYTE_ARRAY:
-        return DoIndexedList(r, 1, FALSE);
-    case PORTIO_READ_INDEXED_WORD_ARRAY:
-        return DoIndexedList(r, 2, FALSE);
-    case PORTIO_READ_INDEXED_DWORD_ARRAY:
-        return DoIndexedList(r, 4, FALSE);
-    case PORTIO_WRITE_INDEXED_BYTE_ARRAY:
-        return DoIndexedList(r, 1, TRUE);
-    case PORTIO_WRITE_INDEXED_WORD_ARRAY:
-        return DoIndexedList(r, 2, TRUE);
-    case PORTIO_WRITE_INDEXED_DWORD_ARRAY:
-        return DoIndexedList(r, 4, TRUE);
+    case PORTIO_READ_INDEXED_BYTE: return DoIndexedSingle(r, 1, FALSE);
+    case PORTIO_READ_INDEXED_WORD: return DoIndexedSingle(r, 2, FALSE);
+    case PORTIO_READ_INDEXED_DWORD: return DoIndexedSingle(r, 4, FALSE);
+    case PORTIO_WRITE_INDEXED_BYTE: return DoIndexedSingle(r, 1, TRUE);
+    case PORTIO_WRITE_INDEXED_WORD: return DoIndexedSingle(r, 2, TRUE);
+    case PORTIO_WRITE_INDEXED_DWORD: return DoIndexedSingle(r, 4, TRUE);
+    case PORTIO_READ_INDEXED_BYTE_ARRAY: return DoIndexedList(r, 1, FALSE);
+    case PORTIO_READ_INDEXED_WORD_ARRAY: return DoIndexedList(r, 2, FALSE);
+    case PORTIO_READ_INDEXED_DWORD_ARRAY: return DoIndexedList(r, 4, FALSE);
+    case PORTIO_WRITE_INDEXED_BYTE_ARRAY: return DoIndexedList(r, 1, TRUE);
+    case PORTIO_WRITE_INDEXED_WORD_ARRAY: return DoIndexedList(r, 2, TRUE);
+    case PORTIO_WRITE_INDEXED_DWORD_ARRAY: return DoIndexedList(r, 4, TRUE);
 
-    case PORTIO_EC_COMMAND:
-        return DoEc(r, FALSE, FALSE);
-    case PORTIO_EC_COMMAND_RESPONSE:
-        return DoEc(r, FALSE, TRUE);
-    case PORTIO_EC_COMMAND_PORTS:
-        return DoEc(r, TRUE, FALSE);
-    case PORTIO_EC_COMMAND_PORTS_RESPONSE:
-        return DoEc(r, TRUE, TRUE);
+    case PORTIO_EC_COMMAND: return DoEc(r, FALSE, FALSE);
+    case PORTIO_EC_COMMAND_RESPONSE: return DoEc(r, FALSE, TRUE);
+    case PORTIO_EC_COMMAND_PORTS: return DoEc(r, TRUE, FALSE);
+    case PORTIO_EC_COMMAND_PORTS_RESPONSE: return DoEc(r, TRUE, TRUE);
 
     case PORTIO_DORVANE_SET_PORT_TYPE:
         return DoDorvaneSet(r, s_machine.dvType, sizeof(s_machine.dvType));
@@ -377,18 +354,14 @@ static NTSTATUS DispatchFamily(Request* r)
         return DoDorvaneGet(r, s_machine.dvDevice, sizeof(s_machine.dvDevice));
     case PORTIO_DORVANE_GET_EC_ADDRESS:
         return DoDorvaneGet(r, s_machine.dvEc, sizeof(s_machine.dvEc));
-    case PORTIO_DORVANE_COMMAND:
-        return DoDorvaneCommand(r, 0, FALSE);
-    case PORTIO_DORVANE_COMMAND_RESPONSE:
-        return DoDorvaneCommand(r, 0, TRUE);
-    case PORTIO_DORVANE_DATA:
-        return DoDorvaneCommand(r, 1, FALSE);
+    case PORTIO_DORVANE_COMMAND: return DoDorvaneCommand(r, 0, FALSE);
+    case PORTIO_DORVANE_COMMAND_RESPONSE: return DoDorvaneCommand(r, 0, TRUE);
+    case PORTIO_DORVANE_DATA: return DoDorvaneCommand(r, 1, FALSE);
     case PORTIO_DORVANE_DATA_RESPONSE:
         // Command and data, or a data block, told apart by the input's length.
         if (r->inLen == PORTIO_DORVANE_COMMAND_DATA_SIZE) return DoDorvaneCommand(r, 1, TRUE);
         return DoDorvaneBlock(r, TRUE);
-    case PORTIO_DORVANE_DATA_ARRAY:
-        return DoDorvaneBlock(r, FALSE);
+    case PORTIO_DORVANE_DATA_ARRAY: return DoDorvaneBlock(r, FALSE);
     }
     return STATUS_INVALID_DEVICE_REQUEST;
 }
@@ -474,8 +447,7 @@ static NTSTATUS DiagCell(const PortioDiagCell* c, BOOLEAN poke, uint32_t* value)
             *value = ec ? ec->ram[c->address] : PortioUnwrittenEcRam(c->address);
         }
         return STATUS_SUCCESS;
-    default:
-        return STATUS_INVALID_PARAMETER;
+    default: return STATUS_INVALID_PARAMETER;
     }
 }
 
@@ -537,11 +509,8 @@ static NTSTATUS HandleDiag(Request* r)
         status = DiagCell(&cell, r->code == PORTIO_DIAG_POKE, &value);
         if (status == STATUS_SUCCESS && r->code == PORTIO_DIAG_PEEK) Put(r, &value, 4);
         break;
-    case PORTIO_DIAG_RESET_MACHINE:
-        MachineReset();
-        break;
-    default:
-        status = STATUS_INVALID_DEVICE_REQUEST;
+    case PORTIO_DIAG_RESET_MACHINE: MachineReset(); break;
+    default: status = STATUS_INVALID_DEVICE_REQUEST;
     }
     Unlock();
     return status;

@@ -64,24 +64,12 @@ TEST_F(LongRun, PortFamily)
         "ports",
         [&](int i) {
             switch (i % 6) {
-            case 0:
-                Brannic_InputByteValue(0x80, &b);
-                break;
-            case 1:
-                Brannic_InputWordValue(0x80, &w);
-                break;
-            case 2:
-                Brannic_InputDWordValue(0x80, &d);
-                break;
-            case 3:
-                Brannic_OutputByteValue(0x80, i, &b);
-                break;
-            case 4:
-                Brannic_OutputWordValue(0x80, i, nullptr);
-                break;
-            case 5:
-                Brannic_OutputDWordValue(0x80, i, &d);
-                break;
+            case 0: Brannic_InputByteValue(0x80, &b); break;
+            case 1: Brannic_InputWordValue(0x80, &w); break;
+            case 2: Brannic_InputDWordValue(0x80, &d); break;
+            case 3: Brannic_OutputByteValue(0x80, i, &b); break;
+            case 4: Brannic_OutputWordValue(0x80, i, nullptr); break;
+            case 5: Brannic_OutputDWordValue(0x80, i, &d); break;
             }
         },
         kCallsPerFamily);
@@ -99,42 +87,18 @@ TEST_F(LongRun, IndexedFamily)
         "indexed registers",
         [&](int i) {
             switch (i % 12) {
-            case 0:
-                Brannic_ReadIndexedByte(0x2E, 0x2F, i, vb);
-                break;
-            case 1:
-                Brannic_ReadIndexedWord(0x2E, 0x2F, i, vw);
-                break;
-            case 2:
-                Brannic_ReadIndexedDWord(0x2E, 0x2F, i, vd);
-                break;
-            case 3:
-                Brannic_WriteIndexedByte(0x2E, 0x2F, 1, i);
-                break;
-            case 4:
-                Brannic_WriteIndexedWord(0x2E, 0x2F, 2, i);
-                break;
-            case 5:
-                Brannic_WriteIndexedDWord(0x2E, 0x2F, 3, i);
-                break;
-            case 6:
-                Brannic_ReadIndexedByteArray(0x2E, 0x2F, 4, b, vb);
-                break;
-            case 7:
-                Brannic_ReadIndexedWordArray(0x2E, 0x2F, 4, w, vw);
-                break;
-            case 8:
-                Brannic_ReadIndexedDWordArray(0x2E, 0x2F, 4, d, vd);
-                break;
-            case 9:
-                Brannic_WriteIndexedByteArray(0x2E, 0x2F, 4, b, b);
-                break;
-            case 10:
-                Brannic_WriteIndexedWordArray(0x2E, 0x2F, 4, w, w);
-                break;
-            case 11:
-                Brannic_WriteIndexedDWordArray(0x2E, 0x2F, 4, d, d);
-                break;
+            case 0: Brannic_ReadIndexedByte(0x2E, 0x2F, i, vb); break;
+            case 1: Brannic_ReadIndexedWord(0x2E, 0x2F, i, vw); break;
+            case 2: Brannic_ReadIndexedDWord(0x2E, 0x2F, i, vd); break;
+            case 3: Brannic_WriteIndexedByte(0x2E, 0x2F, 1, i); break;
+            case 4: Brannic_WriteIndexedWord(0x2E, 0x2F, 2, i); break;
+            case 5: Brannic_WriteIndexedDWord(0x2E, 0x2F, 3, i); break;
+            case 6: Brannic_ReadIndexedByteArray(0x2E, 0x2F, 4, b, vb); break;
+            case 7: Brannic_ReadIndexedWordArray(0x2E, 0x2F, 4, w, vw); break;
+            case 8: Brannic_ReadIndexedDWordArray(0x2E, 0x2F, 4, d, vd); break;
+            case 9: Brannic_WriteIndexedByteArray(0x2E, 0x2F, 4, b, b); break;
+            case 10: Brannic_WriteIndexedWordArray(0x2E, 0x2F, 4, w, w); break;
+            case 11: Brannic_WriteIndexedDWordArray(0x2E, 0x2F, 4, d, d); break;
             }
         },
         kCallsPerFamily);
@@ -147,18 +111,10 @@ TEST_F(LongRun, EcFamily)
         "EC commands",
         [&](int i) {
             switch (i % 4) {
-            case 0:
-                Brannic_SendECCommand(0x80, i);
-                break;
-            case 1:
-                Brannic_SendECCommandWithResponse(0x80, i, &r);
-                break;
-            case 2:
-                Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, 0x80, i);
-                break;
-            case 3:
-                Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, 0x80, i, &r);
-                break;
+            case 0: Brannic_SendECCommand(0x80, i); break;
+            case 1: Brannic_SendECCommandWithResponse(0x80, i, &r); break;
+            case 2: Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, 0x80, i); break;
+            case 3: Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, 0x80, i, &r); break;
             }
         },
         kCallsPerFamily);
@@ -173,45 +129,19 @@ TEST_F(LongRun, DorvaneFamily)
         "Dorvane index method",
         [&](int i) {
             switch (i % 14) {
-            case 0:
-                Brannic_SetDorvaneIndexMethodEcPortType(i);
-                break;
-            case 1:
-                Brannic_SetDorvaneIndexMethodIoAddress(1, 2, 3, i);
-                break;
-            case 2:
-                Brannic_SetDorvaneIndexMethodEcPortDevice(1, 2, 3, i);
-                break;
-            case 3:
-                Brannic_SetDorvaneIndexMethodEcAddress(1, 2, 3, i);
-                break;
-            case 4:
-                Brannic_GetDorvaneIndexMethodEcPortType(b);
-                break;
-            case 5:
-                Brannic_GetDorvaneIndexMethodIoAddress(&w[0], &w[1], &w[2], &w[3]);
-                break;
-            case 6:
-                Brannic_GetDorvaneIndexMethodEcPortDevice(&b[0], &b[1], &b[2], &b[3]);
-                break;
-            case 7:
-                Brannic_GetDorvaneIndexMethodEcAddress(&w[0], &w[1], &w[2], &w[3]);
-                break;
-            case 8:
-                Brannic_SendDorvaneIndexMethodEcCommand(0x90);
-                break;
-            case 9:
-                Brannic_SendDorvaneIndexMethodEcCommandWithResponse(0x90, &r);
-                break;
-            case 10:
-                Brannic_SendDorvaneIndexMethodEcCommandData(0x90, i);
-                break;
-            case 11:
-                Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(0x90, i, &r);
-                break;
-            case 12:
-                Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x90, 3, block);
-                break;
+            case 0: Brannic_SetDorvaneIndexMethodEcPortType(i); break;
+            case 1: Brannic_SetDorvaneIndexMethodIoAddress(1, 2, 3, i); break;
+            case 2: Brannic_SetDorvaneIndexMethodEcPortDevice(1, 2, 3, i); break;
+            case 3: Brannic_SetDorvaneIndexMethodEcAddress(1, 2, 3, i); break;
+            case 4: Brannic_GetDorvaneIndexMethodEcPortType(b); break;
+            case 5: Brannic_GetDorvaneIndexMethodIoAddress(&w[0], &w[1], &w[2], &w[3]); break;
+            case 6: Brannic_GetDorvaneIndexMethodEcPortDevice(&b[0], &b[1], &b[2], &b[3]); break;
+            case 7: Brannic_GetDorvaneIndexMethodEcAddress(&w[0], &w[1], &w[2], &w[3]); break;
+            case 8: Brannic_SendDorvaneIndexMethodEcCommand(0x90); break;
+            case 9: Brannic_SendDorvaneIndexMethodEcCommandWithResponse(0x90, &r); break;
+            case 10: Brannic_SendDorvaneIndexMethodEcCommandData(0x90, i); break;
+            case 11: Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(0x90, i, &r); break;
+            case 12: Brannic_SendDorvaneIndexMethodEcCommandDataArray(0x90, 3, block); break;
             case 13:
                 Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(0x90, 3, block, &r);
                 break;

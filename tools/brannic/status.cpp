@@ -76,16 +76,11 @@ static void Line(const char* what, const char* format, ...)
 static const char* StartTypeText(DWORD start)
 {
     switch (start) {
-    case SERVICE_BOOT_START:
-        return "at boot";
-    case SERVICE_SYSTEM_START:
-        return "with the system's drivers";
-    case SERVICE_AUTO_START:
-        return "automatic, with Windows";
-    case SERVICE_DEMAND_START:
-        return "on demand (the library starts it)";
-    case SERVICE_DISABLED:
-        return "disabled";
+    case SERVICE_BOOT_START: return "at boot";
+    case SERVICE_SYSTEM_START: return "with the system's drivers";
+    case SERVICE_AUTO_START: return "automatic, with Windows";
+    case SERVICE_DEMAND_START: return "on demand (the library starts it)";
+    case SERVICE_DISABLED: return "disabled";
     }
     return "unknown";
 }
@@ -93,16 +88,11 @@ static const char* StartTypeText(DWORD start)
 static const char* StateText(DWORD state)
 {
     switch (state) {
-    case SERVICE_STOPPED:
-        return "stopped";
-    case SERVICE_START_PENDING:
-        return "starting";
-    case SERVICE_STOP_PENDING:
-        return "stopping";
-    case SERVICE_RUNNING:
-        return "running";
-    case SERVICE_PAUSED:
-        return "paused";
+    case SERVICE_STOPPED: return "stopped";
+    case SERVICE_START_PENDING: return "starting";
+    case SERVICE_STOP_PENDING: return "stopping";
+    case SERVICE_RUNNING: return "running";
+    case SERVICE_PAUSED: return "paused";
     }
     return "changing";
 }
