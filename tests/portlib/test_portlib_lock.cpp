@@ -70,17 +70,37 @@ int ChildSendMany(const char* startEvent, int count)
 
 // Waits for the start signal, sends `count` Dorvane commands after a warm-up, and checks that
 // its handles and heap bytes came back. Exit code: 0, or 1 for failed sends, 2 for growth.
-int ChildSendLong(const char* startEvent, int count)
+// How far each long sender has come, in a section the parent names; so that a run that does
+// not end says whether its senders stalled or kept failing.
+struct LongRunProgress {
+    volatile LONG sends[4], failures[4];
+};
+
+LongRunProgress* MapProgress(const std::string& name, HANDLE* section)
 {
-    HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, startEvent);
-    if (!start || Brannic_Init() != 1) return 200;
+    *section = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                  sizeof(LongRunProgress), name.c_str());
+    if (!*section) return nullptr;
+    return (LongRunProgress*)MapViewOfFile(*section, FILE_MAP_WRITE, 0, 0, 0);
+}
+
+int ChildSendLong(const char* startEvent, const char* progressName, int index, int count)
+{
+    HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, startEvent), section;
+    LongRunProgress* progress = MapProgress(progressName, &section);
+    if (!start || !progress || index < 0 || index > 3 || Brannic_Init() != 1) return 200;
     if (WaitForSingleObject(start, kHandOffMs) != WAIT_OBJECT_0) return 201;
     CloseHandle(start);
     int failures = 0;
     for (int i = 0; i < 100; i++) Brannic_SendDorvaneIndexMethodEcCommandData(0x90, i);
     Resources before = Resources::Now();
-    for (int i = 0; i < count; i++)
-        if (Brannic_SendDorvaneIndexMethodEcCommandData(0x90, i & 0xFF) != 1) failures++;
+    for (int i = 0; i < count; i++) {
+        if (Brannic_SendDorvaneIndexMethodEcCommandData(0x90, i & 0xFF) != 1) {
+            failures++;
+            InterlockedIncrement(&progress->failures[index]);
+        }
+        InterlockedIncrement(&progress->sends[index]);
+    }
     Resources after = Resources::Now();
     Brannic_DeInit();
     if (failures) {
@@ -267,17 +287,33 @@ TEST_F(EcLock, FourProcessesSendingAtOnceAllSucceed)
 TEST_F(EcLock, FourProcessesLongRunLeaveNoHandlesOrHeapBehind)
 {
     const int perChild = 1000;
-    std::string startName = UniqueName("start-long");
-    HANDLE start = NewEvent(startName, true);
+    const DWORD kRunMs = 420000;  // 20 times the emulated guest's, within CTest's limit
+    std::string startName = UniqueName("start-long"), progressName = UniqueName("progress");
+    HANDLE start = NewEvent(startName, true), section;
+    LongRunProgress* progress = MapProgress(progressName, &section);
+    ASSERT_NE(nullptr, progress);
     HANDLE children[4];
-    for (HANDLE& child : children) {
-        child = StartChild(SelfPath(), "send-long " + startName + " " + std::to_string(perChild));
-        ASSERT_NE(nullptr, child);
+    for (int i = 0; i < 4; i++) {
+        children[i] =
+            StartChild(SelfPath(), "send-long " + startName + " " + progressName + " " +
+                                       std::to_string(i) + " " + std::to_string(perChild));
+        ASSERT_NE(nullptr, children[i]);
     }
     SetEvent(start);
+    if (WaitForMultipleObjects(4, children, TRUE, kRunMs) != WAIT_OBJECT_0) {
+        for (int i = 0; i < 4; i++)
+            ADD_FAILURE() << "after " << kRunMs / 1000 << " s, child " << i << " had made "
+                          << progress->sends[i] << " of " << perChild << " sends, "
+                          << progress->failures[i] << " of them failed"
+                          << (WaitForSingleObject(children[i], 0) == WAIT_OBJECT_0 ? ", and ended"
+                                                                                   : "");
+        for (HANDLE child : children) TerminateProcess(child, 99);
+    }
     for (int i = 0; i < 4; i++)
-        EXPECT_EQ(0u, FinishChild(children[i], 540000))
+        EXPECT_EQ(0u, FinishChild(children[i], kHandOffMs))
             << "child " << i << ": 1 failed sends, 2 growth";
+    UnmapViewOfFile(progress);
+    CloseHandle(section);
     EXPECT_NE(Probe::kOwned, ProbeLock()) << "the semaphore was left taken";
     CloseHandle(start);
 }
@@ -336,6 +372,7 @@ int main(int argc, char** argv)
           }},
          {"send-many",
           [](int n, char** w) { return n == 2 ? ChildSendMany(w[0], atoi(w[1])) : 99; }},
-         {"send-long",
-          [](int n, char** w) { return n == 2 ? ChildSendLong(w[0], atoi(w[1])) : 99; }}});
+         {"send-long", [](int n, char** w) {
+              return n == 4 ? ChildSendLong(w[0], w[1], atoi(w[2]), atoi(w[3])) : 99;
+          }}});
 }
