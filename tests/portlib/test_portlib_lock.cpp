@@ -68,8 +68,6 @@ int ChildSendMany(const char* startEvent, int count)
     return failures;
 }
 
-// Waits for the start signal, sends `count` Dorvane commands after a warm-up, and checks that
-// its handles and heap bytes came back. Exit code: 0, or 1 for failed sends, 2 for growth.
 // How far each long sender has come, in a section the parent names; so that a run that does
 // not end says whether its senders stalled or kept failing.
 struct LongRunProgress {
@@ -84,6 +82,8 @@ LongRunProgress* MapProgress(const std::string& name, HANDLE* section)
     return (LongRunProgress*)MapViewOfFile(*section, FILE_MAP_WRITE, 0, 0, 0);
 }
 
+// Waits for the start signal, sends `count` Dorvane commands after a warm-up, and checks that
+// its handles and heap bytes came back. Exit code: 0, or 1 for failed sends, 2 for growth.
 int ChildSendLong(const char* startEvent, const char* progressName, int index, int count)
 {
     HANDLE start = OpenEventA(SYNCHRONIZE, FALSE, startEvent), section;
