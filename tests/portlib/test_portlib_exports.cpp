@@ -63,6 +63,12 @@ const DWORD kWide = 0xFFFFFFFF;  // wider than every 8- and 16-bit field
 
 template <class T> T* As(Outputs& o) { return reinterpret_cast<T*>(o.value); }
 
+// A sweep case written as its call, which also names it; `o` holds what the call may store.
+#define CALL_CASE(open, portInstruction, ...)                                                      \
+    add(                                                                                           \
+        #__VA_ARGS__, []([[maybe_unused]] Outputs& o) { return (DWORD)(__VA_ARGS__); }, open,      \
+        portInstruction)
+
 std::vector<SweepCase> SweepCases()
 {
     std::vector<SweepCase> cases;
@@ -72,78 +78,26 @@ std::vector<SweepCase> SweepCases()
     };
     using O = Outputs;
     // Single ports: a null result is refused, a null `written` is not.
-    add(
-        "InputByteValue(wide port, null)",
-        [](O&) { return (DWORD)Brannic_InputByteValue(kWide, nullptr); }, Open::kRefused);
-    add(
-        "InputWordValue(wide port, null)",
-        [](O&) { return (DWORD)Brannic_InputWordValue(kWide, nullptr); }, Open::kRefused);
-    add(
-        "InputDWordValue(wide port, null)",
-        [](O&) { return (DWORD)Brannic_InputDWordValue(kWide, nullptr); }, Open::kRefused);
-    add(
-        "InputByteValue(wide port)",
-        [](O& o) { return (DWORD)Brannic_InputByteValue(kWide, As<BYTE>(o)); }, Open::kSent, true);
-    add(
-        "InputWordValue(wide port)",
-        [](O& o) { return (DWORD)Brannic_InputWordValue(kWide, As<WORD>(o)); }, Open::kSent, true);
-    add(
-        "InputDWordValue(wide port)",
-        [](O& o) { return (DWORD)Brannic_InputDWordValue(kWide, As<DWORD>(o)); }, Open::kSent,
-        true);
-    add(
-        "OutputByteValue(wide port, wide value, null)",
-        [](O&) { return (DWORD)Brannic_OutputByteValue(kWide, kWide, nullptr); }, Open::kSent,
-        true);
-    add(
-        "OutputWordValue(wide port, wide value, null)",
-        [](O&) { return (DWORD)Brannic_OutputWordValue(kWide, kWide, nullptr); }, Open::kSent,
-        true);
-    add(
-        "OutputDWordValue(wide port, wide value, null)",
-        [](O&) { return (DWORD)Brannic_OutputDWordValue(kWide, kWide, nullptr); }, Open::kSent,
-        true);
-    add(
-        "OutputByteValue(wide port, wide value)",
-        [](O& o) { return (DWORD)Brannic_OutputByteValue(kWide, kWide, As<BYTE>(o)); }, Open::kSent,
-        true);
+    CALL_CASE(Open::kRefused, false, Brannic_InputByteValue(kWide, nullptr));
+    CALL_CASE(Open::kRefused, false, Brannic_InputWordValue(kWide, nullptr));
+    CALL_CASE(Open::kRefused, false, Brannic_InputDWordValue(kWide, nullptr));
+    CALL_CASE(Open::kSent, true, Brannic_InputByteValue(kWide, As<BYTE>(o)));
+    CALL_CASE(Open::kSent, true, Brannic_InputWordValue(kWide, As<WORD>(o)));
+    CALL_CASE(Open::kSent, true, Brannic_InputDWordValue(kWide, As<DWORD>(o)));
+    CALL_CASE(Open::kSent, true, Brannic_OutputByteValue(kWide, kWide, nullptr));
+    CALL_CASE(Open::kSent, true, Brannic_OutputWordValue(kWide, kWide, nullptr));
+    CALL_CASE(Open::kSent, true, Brannic_OutputDWordValue(kWide, kWide, nullptr));
+    CALL_CASE(Open::kSent, true, Brannic_OutputByteValue(kWide, kWide, As<BYTE>(o)));
     // Single indexed registers.
-    add(
-        "ReadIndexedByte(wide, null)",
-        [](O&) { return (DWORD)Brannic_ReadIndexedByte(kWide, kWide, kWide, nullptr); },
-        Open::kRefused);
-    add(
-        "ReadIndexedWord(wide, null)",
-        [](O&) { return (DWORD)Brannic_ReadIndexedWord(kWide, kWide, kWide, nullptr); },
-        Open::kRefused);
-    add(
-        "ReadIndexedDWord(wide, null)",
-        [](O&) { return (DWORD)Brannic_ReadIndexedDWord(kWide, kWide, kWide, nullptr); },
-        Open::kRefused);
-    add(
-        "ReadIndexedByte(wide)",
-        [](O& o) { return (DWORD)Brannic_ReadIndexedByte(kWide, kWide, kWide, As<BYTE>(o)); },
-        Open::kSent);
-    add(
-        "ReadIndexedWord(wide)",
-        [](O& o) { return (DWORD)Brannic_ReadIndexedWord(kWide, kWide, kWide, As<WORD>(o)); },
-        Open::kSent);
-    add(
-        "ReadIndexedDWord(wide)",
-        [](O& o) { return (DWORD)Brannic_ReadIndexedDWord(kWide, kWide, kWide, As<DWORD>(o)); },
-        Open::kSent);
-    add(
-        "WriteIndexedByte(wide)",
-        [](O&) { return (DWORD)Brannic_WriteIndexedByte(kWide, kWide, kWide, kWide); },
-        Open::kSent);
-    add(
-        "WriteIndexedWord(wide)",
-        [](O&) { return (DWORD)Brannic_WriteIndexedWord(kWide, kWide, kWide, kWide); },
-        Open::kSent);
-    add(
-        "WriteIndexedDWord(wide)",
-        [](O&) { return (DWORD)Brannic_WriteIndexedDWord(kWide, kWide, kWide, kWide); },
-        Open::kSent);
+    CALL_CASE(Open::kRefused, false, Brannic_ReadIndexedByte(kWide, kWide, kWide, nullptr));
+    CALL_CASE(Open::kRefused, false, Brannic_ReadIndexedWord(kWide, kWide, kWide, nullptr));
+    CALL_CASE(Open::kRefused, false, Brannic_ReadIndexedDWord(kWide, kWide, kWide, nullptr));
+    CALL_CASE(Open::kSent, false, Brannic_ReadIndexedByte(kWide, kWide, kWide, As<BYTE>(o)));
+    CALL_CASE(Open::kSent, false, Brannic_ReadIndexedWord(kWide, kWide, kWide, As<WORD>(o)));
+    CALL_CASE(Open::kSent, false, Brannic_ReadIndexedDWord(kWide, kWide, kWide, As<DWORD>(o)));
+    CALL_CASE(Open::kSent, false, Brannic_WriteIndexedByte(kWide, kWide, kWide, kWide));
+    CALL_CASE(Open::kSent, false, Brannic_WriteIndexedWord(kWide, kWide, kWide, kWide));
+    CALL_CASE(Open::kSent, false, Brannic_WriteIndexedDWord(kWide, kWide, kWide, kWide));
     // Lists of registers: each width, read and write, over the counts and null arrays.
     struct List {
         const char* name;
@@ -208,47 +162,20 @@ std::vector<SweepCase> SweepCases()
 #endif
     }
     // EC commands: a null response is allowed.
-    add(
-        "SendECCommand(wide)", [](O&) { return Brannic_SendECCommand(kWide, kWide); }, Open::kSent);
-    add(
-        "SendECCommandWithResponse(wide, null)",
-        [](O&) { return Brannic_SendECCommandWithResponse(kWide, kWide, nullptr); }, Open::kSent);
-    add(
-        "SendSpecifiedPortECCommand(0x6C, 0x68, wide)",
-        [](O&) { return Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, kWide, kWide); },
-        Open::kSent);
-    add(
-        "SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, wide, null)",
-        [](O&) {
-            return Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, kWide, kWide,
-                                                                  nullptr);
-        },
-        Open::kSent);
+    CALL_CASE(Open::kSent, false, Brannic_SendECCommand(kWide, kWide));
+    CALL_CASE(Open::kSent, false, Brannic_SendECCommandWithResponse(kWide, kWide, nullptr));
+    CALL_CASE(Open::kSent, false, Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, kWide, kWide));
+    CALL_CASE(Open::kSent, false,
+              Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, kWide, kWide, nullptr));
     // Dorvane configuration: wide values set; a get with any null pointer is refused.
-    add(
-        "SetDorvaneIndexMethodEcPortType(wide)",
-        [](O&) { return (DWORD)Brannic_SetDorvaneIndexMethodEcPortType(kWide); }, Open::kSent);
-    add(
-        "SetDorvaneIndexMethodIoAddress(wide)",
-        [](O&) {
-            return (DWORD)Brannic_SetDorvaneIndexMethodIoAddress(kWide, kWide, kWide, kWide);
-        },
-        Open::kSent);
-    add(
-        "SetDorvaneIndexMethodEcPortDevice(wide)",
-        [](O&) {
-            return (DWORD)Brannic_SetDorvaneIndexMethodEcPortDevice(kWide, kWide, kWide, kWide);
-        },
-        Open::kSent);
-    add(
-        "SetDorvaneIndexMethodEcAddress(wide)",
-        [](O&) {
-            return (DWORD)Brannic_SetDorvaneIndexMethodEcAddress(kWide, kWide, kWide, kWide);
-        },
-        Open::kSent);
-    add(
-        "GetDorvaneIndexMethodEcPortType(null)",
-        [](O&) { return (DWORD)Brannic_GetDorvaneIndexMethodEcPortType(nullptr); }, Open::kRefused);
+    CALL_CASE(Open::kSent, false, Brannic_SetDorvaneIndexMethodEcPortType(kWide));
+    CALL_CASE(Open::kSent, false,
+              Brannic_SetDorvaneIndexMethodIoAddress(kWide, kWide, kWide, kWide));
+    CALL_CASE(Open::kSent, false,
+              Brannic_SetDorvaneIndexMethodEcPortDevice(kWide, kWide, kWide, kWide));
+    CALL_CASE(Open::kSent, false,
+              Brannic_SetDorvaneIndexMethodEcAddress(kWide, kWide, kWide, kWide));
+    CALL_CASE(Open::kRefused, false, Brannic_GetDorvaneIndexMethodEcPortType(nullptr));
     for (int missing = -1; missing < 4; missing++) {
         std::string which = missing < 0 ? "" : ", pointer " + std::to_string(missing + 1) + " null";
         Open open = missing < 0 ? Open::kSent : Open::kRefused;
@@ -277,23 +204,12 @@ std::vector<SweepCase> SweepCases()
             open);
     }
     // Dorvane sends: null responses, null data and the block counts.
-    add(
-        "SendDorvaneIndexMethodEcCommand(wide)",
-        [](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommand(kWide); }, Open::kSent);
-    add(
-        "SendDorvaneIndexMethodEcCommandWithResponse(wide, null)",
-        [](O&) { return Brannic_SendDorvaneIndexMethodEcCommandWithResponse(kWide, nullptr); },
-        Open::kSent);
-    add(
-        "SendDorvaneIndexMethodEcCommandData(wide)",
-        [](O&) { return (DWORD)Brannic_SendDorvaneIndexMethodEcCommandData(kWide, kWide); },
-        Open::kSent);
-    add(
-        "SendDorvaneIndexMethodEcCommandDataWithResponse(wide, null)",
-        [](O&) {
-            return Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(kWide, kWide, nullptr);
-        },
-        Open::kRefused);
+    CALL_CASE(Open::kSent, false, Brannic_SendDorvaneIndexMethodEcCommand(kWide));
+    CALL_CASE(Open::kSent, false,
+              Brannic_SendDorvaneIndexMethodEcCommandWithResponse(kWide, nullptr));
+    CALL_CASE(Open::kSent, false, Brannic_SendDorvaneIndexMethodEcCommandData(kWide, kWide));
+    CALL_CASE(Open::kRefused, false,
+              Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(kWide, kWide, nullptr));
     const DWORD blockLargest = 0xFFFFFFFF - 5;  // 5 + count fits 32 bits
     struct Block {
         std::string countName;
@@ -327,13 +243,10 @@ std::vector<SweepCase> SweepCases()
             },
             b.open);
     }
-    add(
-        "SendDorvaneIndexMethodEcCommandDataArrayWithResponse(count 1, null response)",
-        [](O&) {
-            return Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(kWide, 1, kData,
-                                                                                nullptr);
-        },
-        Open::kRefused);
+    CALL_CASE(
+        Open::kRefused, false,
+        Brannic_SendDorvaneIndexMethodEcCommandDataArrayWithResponse(kWide, 1, kData, nullptr));
+#undef CALL_CASE
     return cases;
 }
 
