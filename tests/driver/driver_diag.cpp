@@ -1,5 +1,7 @@
 #include "driver_diag.h"
 
+#include "test_support.h"
+
 #include <memory>
 
 namespace driver_diag {
@@ -66,13 +68,7 @@ bool DeviceOpens()
 
 }  // namespace
 
-std::string DriverPath()
-{
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n < MAX_PATH ? n : 0);
-    return s.substr(0, s.find_last_of('\\') + 1) + PORTIO_DRIVER_FILE;
-}
+std::string DriverPath() { return BinDir() + "\\" PORTIO_DRIVER_FILE; }
 
 bool Install(std::string* error)
 {

@@ -14,11 +14,7 @@ const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QuorvelPortIO";
 
 using driver_diag::ServiceConfig;
 
-std::wstring WideBinDir()
-{
-    std::string narrow = BinDir();
-    return std::wstring(narrow.begin(), narrow.end());
-}
+std::wstring WideBinDir() { return Widened(BinDir()); }
 
 ServiceConfig Config()
 {
