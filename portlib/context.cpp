@@ -153,23 +153,66 @@ static DWORD StartType(BOOL autoStart)
     return autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
 }
 
+// Where a path's last backslash character ends and whether its text ends inside a character.
+// The path is read a character at a time in the ANSI code page, as every function that
+// receives it reads it: in the double-byte code pages the second byte of a character can be
+// 0x5C, which is no backslash.
+struct CharacterScan {
+    DWORD afterLastSeparator;  // 0 when there is no backslash
+    bool endsWithSeparator;
+    bool endsInsideCharacter;  // a lead byte with nothing after it
+};
+
+static CharacterScan ScanCharacters(const char* text, DWORD length)
+{
+    CharacterScan scan = {0, false, false};
+    for (DWORD i = 0; i < length;) {
+        if (IsDBCSLeadByte((BYTE)text[i])) {
+            scan.endsWithSeparator = false;
+            scan.endsInsideCharacter = i + 1 == length;
+            i += 2;
+            continue;
+        }
+        scan.endsWithSeparator = text[i++] == '\\';
+        if (scan.endsWithSeparator) scan.afterLastSeparator = i;
+    }
+    return scan;
+}
+
+// True when the text reads as the same characters in the ANSI and the OEM code page.
+static bool SameInBothCodePages(const char* text)
+{
+    WCHAR ansi[kPathBufferSize], oem[kPathBufferSize];
+    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, ansi, kPathBufferSize);
+    if (length == 0 || MultiByteToWideChar(CP_OEMCP, 0, text, -1, oem, kPathBufferSize) != length)
+        return false;
+    for (int i = 0; i < length; i++)
+        if (ansi[i] != oem[i]) return false;
+    return true;
+}
+
 static bool DriverPathBuild(LPCSTR driverDir, char* path)
 {
     DWORD length = 0;
     if (driverDir) {
         path[0] = 0;
         if (!StringAppend(path, &length, driverDir)) return false;
-        if ((length == 0 || path[length - 1] != '\\') && !StringAppend(path, &length, "\\"))
-            return false;
+        CharacterScan scan = ScanCharacters(path, length);
+        // A backslash after a dangling lead byte would become that character's second byte.
+        if (scan.endsInsideCharacter) return false;
+        if (!scan.endsWithSeparator && !StringAppend(path, &length, "\\")) return false;
     } else {
         // A full buffer means the name was cut short.
         length = GetModuleFileNameA(s_moduleHandle, path, kPathBufferSize);
         if (length == 0 || length >= kPathBufferSize) return false;
-        while (length > 0 && path[length - 1] != '\\') length--;
+        length = ScanCharacters(path, length).afterLastSeparator;
         path[length] = 0;
     }
     if (!StringAppend(path, &length, PORTIO_DRIVER_FILE)) return false;
 
+    // The service manager and the registry read the path as ANSI; a host that switched the
+    // file functions to OEM would have the file looked for under another name.
+    if (!AreFileApisANSI() && !SameInBothCodePages(path)) return false;
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -241,35 +284,41 @@ static bool ServiceRemove()
     return deleted;
 }
 
-// True when the OEM string converts back to exactly the length wide characters given.
-static bool ConvertsBack(const char* narrow, LPCWSTR wide, int length)
+// True when the narrow string reads in codePage as exactly the length wide characters given.
+static bool ReadsAs(UINT codePage, const char* narrow, LPCWSTR wide, int length)
 {
     WCHAR back[kPathBufferSize];
-    if (MultiByteToWideChar(CP_OEMCP, 0, narrow, -1, back, kPathBufferSize) != length + 1)
+    if (MultiByteToWideChar(codePage, 0, narrow, -1, back, kPathBufferSize) != length + 1)
         return false;
     for (int i = 0; i < length; i++)
         if (back[i] != wide[i]) return false;
     return true;
 }
 
-// Wide directories go to the OEM code page. A conversion that fails, does not fit or needs a
-// default character cannot name the directory, so it fails the call; so does one whose
-// narrow form means other characters than the wide one: the conversion makes best-fit
-// substitutions that it does not report (U+FF3C becomes a backslash, U+0100 an A), which
-// would name another folder. The wide string is read no further than 256 characters: each
-// takes at least one byte, so a longer one cannot fit, and one without a terminator there is
-// refused without being read to its end.
+// Wide directories go to the OEM code page. The narrow form must name the directory the
+// caller wrote, or the call fails: a conversion that fails, does not fit or needs a default
+// character cannot; nor can one whose bytes read as other characters in the ANSI code page,
+// in which the service manager, the registry and the file functions read them. That refuses
+// best-fit substitutions, which the conversion does not report (U+FF3C becomes a backslash,
+// U+0100 an A), and characters whose OEM byte is another character in ANSI (é is 0x82 in OEM
+// 437, and 0x82 is a low quotation mark in ANSI 1252). Where the system code page is UTF-8
+// (or UTF-7) the conversion accepts no flags and no used-default report; the read-back check
+// stands in for them. The wide string is read no further than 256 characters: each takes at
+// least one byte, so a longer one cannot fit, and one without a terminator there is refused
+// without being read to its end.
 static bool WideToOem(LPCWSTR wide, char* narrow)
 {
-    BOOL lossy = FALSE;
     int length = 0;
     while (length < (int)kPathBufferSize && wide[length]) length++;
     if (length == (int)kPathBufferSize) return false;
     ZeroBytes(narrow, kPathBufferSize);
-    if (!WideCharToMultiByte(CP_OEMCP, WC_COMPOSITECHECK, wide, length + 1, narrow, kPathBufferSize,
-                             nullptr, &lossy))
+    UINT oem = GetOEMCP();
+    bool takesNoFlags = oem == CP_UTF8 || oem == CP_UTF7;
+    BOOL lossy = FALSE;
+    if (!WideCharToMultiByte(CP_OEMCP, takesNoFlags ? 0 : WC_COMPOSITECHECK, wide, length + 1,
+                             narrow, kPathBufferSize, nullptr, takesNoFlags ? nullptr : &lossy))
         return false;
-    return !lossy && ConvertsBack(narrow, wide, length);
+    return !lossy && ReadsAs(CP_ACP, narrow, wide, length);
 }
 
 // The open of Brannic_InitExA up to its service calls: the shared beginning and one device

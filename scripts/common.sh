@@ -25,6 +25,22 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
 }
 
+# The locales the tests run in (tests/locales.txt), and generating those that are missing (as
+# root; glibc builds C.UTF-8 in): Wine maps file names outside ASCII to the host's only in a
+# locale that exists. generate_locales [ROOT]: on this host, or in the system under ROOT.
+test_locales() { sed -e 's/#.*//' "$top/tests/locales.txt" | awk 'NF { print $1 }'; }
+generate_locales() {
+    run=""
+    [ -n "${1:-}" ] && run="chroot $1"
+    have=$($run locale -a 2>/dev/null)
+    for locale in $(test_locales); do
+        # locale -a spells the charset as utf8
+        printf '%s\n' "$have" | grep -qix "${locale%.UTF-8}.utf8" && continue
+        echo "$(basename "$0"): generating the locale $locale" >&2
+        $run localedef -i "${locale%%.*}" -f UTF-8 "$locale"
+    done
+}
+
 runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
 configure_and_build() {   # folder, toolchain

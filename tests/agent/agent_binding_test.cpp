@@ -1,6 +1,7 @@
 // The agent as a whole program under Wine: when the endpoint library cannot be bound, where the
 // agent's files are looked for, and how the library's notifications reach the LED.
 #include "agent_harness.h"
+#include "code_page_sample.h"
 
 TEST_F(AgentProgramTest, AgentEndsWhenTheEndpointLibraryCannotBeBound)
 {
@@ -41,6 +42,22 @@ TEST_F(AgentProgramTest, FilesAreLookedForBesideTheProgramWhateverTheCurrentDire
     Program agent;
     ASSERT_TRUE(Launch(exe, &agent, elsewhere));
     EXPECT_EQ(1u, s->registerCalls);
+    EXPECT_EQ(exe.substr(0, exe.rfind('\\')) + "\\Callow.CFG", std::string(s->initPath));
+    CloseAndExpectExit(agent);
+}
+
+// The same in a folder named with the locale's most telling character (a double-byte one
+// whose second byte is a backslash's, where the code page has one): the program's own path
+// is cut at its last backslash character, not byte. Run in one locale of each kind.
+TEST_F(AgentProgramTest, FilesAreFoundBesideTheProgramInAFolderNamedInThisCodePage)
+{
+    std::string name;
+    ASSERT_TRUE(code_page_sample::ExactBytes(
+        CP_ACP, L"program-dir-" + code_page_sample::TellingCharacter(), &name));
+    std::string exe = Install(name, kW7, "win7", {"Fennick.dll", "Pernet.dll"});
+    Program agent;
+    ASSERT_TRUE(Launch(exe, &agent)) << exe;
+    EXPECT_EQ(1u, s->registerCalls) << "Pernet.dll beside " << exe << " was not bound";
     EXPECT_EQ(exe.substr(0, exe.rfind('\\')) + "\\Callow.CFG", std::string(s->initPath));
     CloseAndExpectExit(agent);
 }

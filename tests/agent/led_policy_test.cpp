@@ -70,6 +70,12 @@ TEST(MixerPercentTest, StepsOfAHundredthOfTheRange)
         {0xFFFFFFFF, 0, 100, -1, 0},
         {4, 5, 100, -1, 0},                 // maximum - minimum + 1 wraps to 0
         {0, 0, 0xFFFFFFFF, 0x7FFFFFFF, 6},  // far beyond 100 %: the largest percentage
+        // Ranges whose step rounded twice (through double, as SSE2 computes it) is another
+        // float; each value lies between 98.5 steps of the two, so the level differs too.
+        {1834308940, 0, 1806794266, 98, 5},  // step 18343090, not 18343088
+        {2460658354, 0, 2423748425, 99, 6},  // step 24606582, not 24606584
+        {3668617881, 0, 3613588533, 98, 5},  // step 36686180, not 36686176
+        {4071271090, 0, 4010201935, 99, 6},  // step 40712708, not 40712712
     };
     for (const auto& c : cases) {
         int percent = -1;

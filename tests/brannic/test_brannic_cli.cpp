@@ -1,5 +1,6 @@
 // brannic.exe against the stand-in driver: what it prints, what reaches the driver and its
 // exit status, for every family of commands, bad input, failing calls and the service.
+#include "code_page_sample.h"
 #include "portlib_test.h"
 #include "program_run.h"
 
@@ -317,6 +318,26 @@ TEST_F(CommandLineService, AFolderTheCodePageWouldChangeIsRefused)
         EXPECT_NE(std::string::npos, run.err.find("may not be the one typed")) << run.err;
         EXPECT_FALSE(driver_diag::Exists()) << run.err;
     }
+}
+
+// A folder named with the locale's most telling character (a double-byte one whose second
+// byte is a backslash's, where the code page has one) is registered as typed. Run in one
+// locale of each kind.
+TEST_F(CommandLineService, AFolderNamedInThisCodePageIsRegisteredAsTyped)
+{
+    std::wstring folder =
+        Widened(BinDir()) + L"\\..\\brannic-dir-" + code_page_sample::TellingCharacter();
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(Widened(driver_diag::DriverPath()).c_str(),
+                          (folder + L"\\Tamsk.sys").c_str(), FALSE))
+        << GetLastError();
+    ProgramRun run =
+        RunProgram(Widened(BinDir() + "\\brannic.exe"), L"add-service \"" + folder + L"\"");
+    EXPECT_EQ(0u, run.status) << run.err;
+    driver_diag::ServiceConfig config;
+    ASSERT_TRUE(driver_diag::QueryConfig(&config)) << run.err;
+    EXPECT_EQ(folder + L"\\Tamsk.sys", Widened(config.binary))
+        << code_page_sample::CodePoints(Widened(config.binary));
 }
 
 }  // namespace

@@ -30,13 +30,15 @@ bool Fail(std::string* error, const std::string& what, DWORD code)
 }
 
 // Polls until `done` holds or timeoutMs passes.
+// Polls from 1 ms up to kPollMs apart: most waits here end within a few milliseconds, and the
+// long ones should not keep the service manager busy answering.
 template <class F> bool WaitFor(F done, DWORD timeoutMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
+    for (DWORD pause = 1;; pause = pause * 2 < kPollMs ? pause * 2 : kPollMs) {
         if (done()) return true;
         if (GetTickCount64() >= deadline) return false;
-        Sleep(kPollMs);
+        Sleep(pause);
     }
 }
 
