@@ -215,20 +215,20 @@ protected:
         ASSERT_TRUE(driver_diag::StopAndRemove(&error)) << error;
         ASSERT_TRUE(s_loaded);
         WCHAR temp[MAX_PATH];
-        root_ = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"locale-paths";
-        RemoveTree(root_);
-        ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr)) << GetLastError();
-        base_ = root_ + L"\\base";
-        PlaceFile(root_, DriverPathOf(base_));
-        locale_ = "ANSI " + std::to_string(GetACP()) + ", OEM " + std::to_string(GetOEMCP());
+        root = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"locale-paths";
+        RemoveTree(root);
+        ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr)) << GetLastError();
+        base = root + L"\\base";
+        PlaceFile(root, DriverPathOf(base));
+        locale = "ANSI " + std::to_string(GetACP()) + ", OEM " + std::to_string(GetOEMCP());
     }
     void TearDown() override
     {
         driver_diag::StopAndRemove();
-        RemoveTree(root_);
+        RemoveTree(root);
     }
 
-    // Puts the registration in the state a call starts from: none, or one of base_. Only
+    // Puts the registration in the state a call starts from: none, or one of base. Only
     // what the last call changed is undone (no driver ever runs here).
     void StartFrom(bool registered)
     {
@@ -237,10 +237,10 @@ protected:
             ASSERT_EQ(0u, driver_diag::Delete());
             ASSERT_TRUE(driver_diag::WaitUntilGone());
         }
-        bool atBase = now.exists && now.DriverPath() == DriverPathOf(base_) &&
+        bool atBase = now.exists && now.DriverPath() == DriverPathOf(base) &&
                       now.start == DWORD(SERVICE_DEMAND_START);
         if (registered && !atBase) {
-            ASSERT_EQ(1, library_.addServiceW(FALSE, base_.c_str())) << CodePoints(base_);
+            ASSERT_EQ(1, library.addServiceW(FALSE, base.c_str())) << CodePoints(base);
         }
     }
 
@@ -252,7 +252,7 @@ protected:
         for (UINT codePage : {CP_ACP, CP_OEMCP})
             for (const std::string& tail : {"\\" + file, file}) {
                 std::wstring path = Read(codePage, narrow + tail);
-                if (path != written) PlaceFile(root_, path);
+                if (path != written) PlaceFile(root, path);
             }
     }
 
@@ -265,11 +265,11 @@ protected:
         Registration before = ReadRegistration();
         BOOL result = 0;
         if (form == Form::kAddServiceA)
-            result = library_.addServiceA(autoStart, narrow.c_str());
+            result = library.addServiceA(autoStart, narrow.c_str());
         else if (form == Form::kAddServiceW)
-            result = library_.addServiceW(autoStart, directory.path.c_str());
+            result = library.addServiceW(autoStart, directory.path.c_str());
         else
-            result = library_.initExW(TRUE, autoStart, directory.path.c_str());
+            result = library.initExW(TRUE, autoStart, directory.path.c_str());
         Registration after = ReadRegistration();
 
         // InitExW fails after registering: no driver is started here.
@@ -279,7 +279,7 @@ protected:
                                                : DWORD(SERVICE_DEMAND_START));
         std::string what = std::string(FormName(form)) + "(" + CodePoints(directory.path) +
                            "), " + directory.kind + (registered ? ", over a registration" : "") +
-                           (AreFileApisANSI() ? "" : ", file functions in OEM") + "; " + locale_ +
+                           (AreFileApisANSI() ? "" : ", file functions in OEM") + "; " + locale +
                            "; returned " + std::to_string(result) + ", before: " + before.Text() +
                            ", after: " + after.Text();
         if (registeredNow) {
@@ -308,7 +308,7 @@ protected:
     {
         std::wstring written = DriverPathOf(directory.path);
         if (withDriver)
-            PlaceFile(root_, written);
+            PlaceFile(root, written);
         else
             DeleteFileW(written.c_str());
         CreateDirectoryW(directory.path.c_str(), nullptr);
@@ -344,9 +344,9 @@ protected:
 
     static Library s_library;
     static bool s_loaded;
-    Library& library_ = s_library;
-    std::wstring root_, base_;
-    std::string locale_;
+    Library& library = s_library;
+    std::wstring root, base;
+    std::string locale;
 };
 
 Library LocalePaths::s_library;
@@ -354,7 +354,7 @@ bool LocalePaths::s_loaded;
 
 TEST_F(LocalePaths, EachCallRegistersTheDirectoryWrittenOrNothing)
 {
-    std::vector<Directory> directories = Directories(root_);
+    std::vector<Directory> directories = Directories(root);
     int calls = 0;
     for (const Directory& directory : directories)
         CheckEveryForm(directory, directory.holdsDriver, &calls);
@@ -367,7 +367,7 @@ TEST_F(LocalePaths, EachCallRegistersTheDirectoryWrittenOrNothing)
             CheckEveryForm(directory, directory.kind == "ASCII", &calls);
         SetFileApisToANSI();
     }
-    printf("%d calls over %zu directories (%s)\n", calls, directories.size(), locale_.c_str());
+    printf("%d calls over %zu directories (%s)\n", calls, directories.size(), locale.c_str());
 }
 
 // A narrow directory that ends inside a double-byte character: a backslash appended to it
@@ -380,11 +380,11 @@ TEST_F(LocalePaths, ANarrowDirectoryEndingInALeadByteIsRefused)
         if (c.kind.rfind("double-byte", 0) == 0 && ExactBytes(CP_ACP, c.text, &bytes))
             leads.push_back(bytes.substr(0, 1));
     }
-    if (leads.empty()) GTEST_SKIP() << "no double-byte characters in " << locale_;
+    if (leads.empty()) GTEST_SKIP() << "no double-byte characters in " << locale;
     int calls = 0;
     for (const std::string& lead : leads) {
         std::string narrow;
-        ASSERT_TRUE(ExactBytes(CP_ACP, root_ + L"\\lead-", &narrow));
+        ASSERT_TRUE(ExactBytes(CP_ACP, root + L"\\lead-", &narrow));
         narrow += lead;
         std::wstring written = Read(CP_ACP, narrow) + L"\\" + kDriverFile;
         SetTraps(narrow, written);
