@@ -106,9 +106,8 @@ static const BYTE kSystemSid[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 static const BYTE kAdministratorsSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
 static const BYTE kCreatorOwnerSid[] = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 static const BYTE kTrustedInstallerSid[] = {
-    1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89,
-    0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E,
-    0xC0, 0x02, 0x64, 0x87};
+    1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89, 0xFB, 0x38,
+    0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
 static const BYTE* const kAdministeringSids[] = {kSystemSid, kAdministratorsSid, kCreatorOwnerSid,
                                                  kTrustedInstallerSid};
 
@@ -132,8 +131,7 @@ static void AppendAccount(char* who, size_t size, PSID sid, const char* role)
     SID_NAME_USE use;
     if (s_file.LookupAccountSidA &&
         s_file.LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
-        FormatText(account, sizeof(account), "%s%s%s%s", domain, domain[0] ? "\\" : "", name,
-                   role);
+        FormatText(account, sizeof(account), "%s%s%s%s", domain, domain[0] ? "\\" : "", name, role);
     else
         FormatText(account, sizeof(account), "an account without a name%s", role);
     size_t used = strlen(who), length = strlen(account);

@@ -179,7 +179,8 @@ void ExplainFailedOpen(bool mayStart)
         service = g_service.OpenServiceA(manager, PORTIO_SERVICE_NAME, looking | SERVICE_START);
         mayNotStart = !service && GetLastError() == ERROR_ACCESS_DENIED;
     }
-    if (manager && !service) service = g_service.OpenServiceA(manager, PORTIO_SERVICE_NAME, looking);
+    if (manager && !service)
+        service = g_service.OpenServiceA(manager, PORTIO_SERVICE_NAME, looking);
     DWORD error = GetLastError();
     SERVICE_STATUS status = {};
     if (!manager || !service) {
