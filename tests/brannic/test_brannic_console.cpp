@@ -15,14 +15,13 @@ std::wstring ScreenAfter(const std::wstring& arguments, size_t* width)
     FreeConsole();
     if (!AllocConsole()) return L"(no console: " + std::to_wstring(GetLastError()) + L")";
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE screen =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
     PROCESS_INFORMATION process;
     std::wstring text;
-    if (screen != INVALID_HANDLE_VALUE &&
-        StartProcess(Widened(BinDir() + "\\brannic.exe"), arguments, L"", screen, screen,
-                     &process)) {
+    if (screen != INVALID_HANDLE_VALUE && StartProcess(Widened(BinDir() + "\\brannic.exe"),
+                                                       arguments, L"", screen, screen, &process)) {
         WaitForSingleObject(process.hProcess, 60000);
         CloseHandle(process.hProcess);
         CONSOLE_SCREEN_BUFFER_INFO info;
@@ -47,8 +46,8 @@ std::string Rows(const std::wstring& screen, size_t width)
         row.erase(row.find_last_not_of(L' ') + 1);
         if (row.empty()) continue;
         std::string bytes(row.size() * 3 + 1, '\0');
-        int length = WideCharToMultiByte(CP_UTF8, 0, row.c_str(), -1, &bytes[0],
-                                         int(bytes.size()), nullptr, nullptr);
+        int length = WideCharToMultiByte(CP_UTF8, 0, row.c_str(), -1, &bytes[0], int(bytes.size()),
+                                         nullptr, nullptr);
         shown += bytes.substr(0, length > 0 ? length - 1 : 0) + "\n";
     }
     return shown;
@@ -67,14 +66,16 @@ TEST_F(CommandLineService, AGermanFolderReadsRightOnTheConsoleAndRedirected)
                           (folder + L"\\Tamsk.sys").c_str(), FALSE))
         << "no folder with a German name (error " << GetLastError()
         << "): Wine needs the host's de_DE.UTF-8 locale (locale-gen)";
-    ProgramRun added = RunProgram(Widened(bin + "\\brannic.exe"), L"add-service \"" + folder + L"\"");
+    ProgramRun added =
+        RunProgram(Widened(bin + "\\brannic.exe"), L"add-service \"" + folder + L"\"");
     ASSERT_EQ(0u, added.status) << added.err;
 
     // On a console: the characters themselves.
     const std::wstring line = L"driver file: found: " + folder + L"\\Tamsk.sys";
     size_t width = 1;
     std::wstring screen = ScreenAfter(L"status", &width);
-    EXPECT_NE(std::wstring::npos, screen.find(line)) << "the screen shows:\n" << Rows(screen, width);
+    EXPECT_NE(std::wstring::npos, screen.find(line)) << "the screen shows:\n"
+                                                     << Rows(screen, width);
 
     // Redirected: the console's output code page, here set to the ANSI one; without a console
     // the OEM one, where "ä" is 0x84.

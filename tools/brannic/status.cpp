@@ -84,7 +84,7 @@ static void CheckDriverFile(Findings* found)
     found->platformMachine = PlatformMachine();
     found->fileMachine = FileMachine(found->file);
     if (!found->fileMachine)
-        Line("driver file machine", "unknown: the file is no driver (no PE header)");
+        Line("driver file machine", "unknown: the file cannot be read or is no driver");
     else if (found->fileMachine == found->platformMachine)
         Line("driver file machine", "%s, as this Windows needs", MachineName(found->fileMachine));
     else
@@ -258,7 +258,7 @@ static void Advise(const Findings& found)
         Print("advice: the service names a driver file that is not there; register it again "
               "%sfrom the folder of Tamsk.sys with: brannic --install --dir \"%s\" open\n",
               admin, dir);
-    else if (found.fileMachine != found.platformMachine)
+    else if (found.fileMachine && found.fileMachine != found.platformMachine)
         Print("advice: this Windows needs Tamsk.sys built for %s; %sregister that one with: "
               "brannic --install --dir DIR open\n",
               MachineName(found.platformMachine), admin);
