@@ -610,12 +610,38 @@ static NTSTATUS CreateDevice(DRIVER_OBJECT* driver, DEVICE_OBJECT** device)
                           FALSE, device);
 }
 
+// The start status the service key asks for (PORTIO_DIAG_START_STATUS_VALUE); success when
+// it names none.
+static NTSTATUS ChosenStartStatus(UNICODE_STRING* registryPath)
+{
+    OBJECT_ATTRIBUTES attributes;
+    UNICODE_STRING name;
+    HANDLE key;
+    struct {
+        KEY_VALUE_PARTIAL_INFORMATION info;
+        UCHAR room[sizeof(ULONG)];
+    } value;
+    ULONG length = 0;
+    NTSTATUS chosen = STATUS_SUCCESS;
+
+    InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                               NULL, NULL);
+    if (ZwOpenKey(&key, KEY_QUERY_VALUE, &attributes) != STATUS_SUCCESS) return STATUS_SUCCESS;
+    RtlInitUnicodeString(&name, PORTIO_DIAG_START_STATUS_VALUE);
+    if (ZwQueryValueKey(key, &name, KeyValuePartialInformation, &value, sizeof(value), &length) ==
+            STATUS_SUCCESS &&
+        value.info.Type == REG_DWORD && value.info.DataLength == sizeof(ULONG))
+        RtlCopyMemory(&chosen, value.info.Data, sizeof(ULONG));
+    ZwClose(key);
+    return chosen;
+}
+
 NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT* driver, UNICODE_STRING* registryPath)
 {
     DEVICE_OBJECT* device = NULL;
-    NTSTATUS status;
+    NTSTATUS status = ChosenStartStatus(registryPath);
 
-    (void)registryPath;
+    if (status != STATUS_SUCCESS) return status;
     KeInitializeMutex(&s_lock, 0);
     MachineReset();
     RtlInitUnicodeString(&s_deviceName, PORTIO_DEVICE_NAME_W);

@@ -19,6 +19,11 @@
 #define PORTIO_DIAG_RESET_MACHINE                                                                  \
     PORTIO_CODE(PORTIO_DIAG_FUNCTION_BASE + 6)  // machine back to its start
 
+// A REG_DWORD of this name under the driver's service key makes its start fail: DriverEntry
+// returns the value as its NTSTATUS, as a driver Windows refuses would fail to load (for
+// example 0xC0000428, an image whose signature cannot be verified).
+#define PORTIO_DIAG_START_STATUS_VALUE L"DiagStartStatus"
+
 #define PORTIO_DIAG_LOG_ENTRIES 64
 #define PORTIO_DIAG_LOG_INPUT_BYTES 128
 

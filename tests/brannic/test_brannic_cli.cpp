@@ -1,27 +1,17 @@
 // brannic.exe against the stand-in driver: what it prints, what reaches the driver and its
 // exit status, for every family of commands, bad input, failing calls and the service.
+#include "brannic_test.h"
 #include "code_page_sample.h"
 #include "portlib_test.h"
-#include "program_run.h"
 
 #include <algorithm>
 #include <regex>
 #include <sstream>
 
+using namespace brannic_test;
 using namespace portlib_test;
 
 namespace {
-
-ProgramRun Brannic(const std::string& arguments)
-{
-    return RunProgram(BinDir() + "\\brannic.exe", arguments);
-}
-
-std::string Described(const std::string& arguments, const ProgramRun& run)
-{
-    return "brannic " + arguments + "\n  exit " + std::to_string(run.status) +
-           "\n  out: " + run.out + "\n  err: " + run.err;
-}
 
 // One run of a table: it exits with 0, prints `out` and sends one request, of `code`.
 struct Step {
@@ -249,27 +239,12 @@ TEST_F(CommandLine, OneDeviceOpenPerRun)
 
 // ---- The driver service ----
 
-class CommandLineService : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(driver_diag::StopAndRemove(&error)) << error;
-    }
-    // The stand-in goes back to how the other tests expect it.
-    void TearDown() override
-    {
-        std::string error;
-        EXPECT_TRUE(driver_diag::StopAndRemove(&error)) << error;
-        EXPECT_TRUE(driver_diag::InstallAndStart(&error)) << error;
-    }
-};
-
 TEST_F(CommandLineService, RegistersStartsAndRemovesTheDriverService)
 {
     ProgramRun run = Brannic("in8 0x80");
     EXPECT_EQ(1u, run.status) << Described("in8 0x80 (no service)", run);
     EXPECT_NE(std::string::npos, run.err.find("Brannic_InitExA returned 0")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("QuorvelPortIO is not registered")) << run.err;
 
     // Without a folder: the one of Brannic.dll, where the stand-in Tamsk.sys lies.
     run = Brannic("add-service");

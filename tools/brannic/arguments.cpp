@@ -1,9 +1,9 @@
 // Words of the command line: numbers with their widths, flags and options, and messages.
 #include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "cli.h"
+#include "console.h"
 
 DWORD MaxOfWidth(int width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
@@ -118,23 +118,23 @@ int BadInput(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    fputs("brannic: ", stderr);
-    vfprintf(stderr, format, args);
-    fputc('\n', stderr);
+    WriteText(kStandardError, "brannic: ");
+    PrintList(kStandardError, format, args);
+    WriteText(kStandardError, "\n");
     va_end(args);
     return kExitBadInput;
 }
 
 int CallFailed(const char* exportName)
 {
-    fprintf(stderr, "brannic: %s returned 0 (failed or refused; the library does not say why)\n",
-            exportName);
+    PrintError("brannic: %s returned 0 (failed or refused; the library does not say why)\n",
+               exportName);
     return kExitCallFailed;
 }
 
-void PrintValue(DWORD value, int width) { printf("0x%0*lX\n", 2 * width, (unsigned long)value); }
+void PrintValue(DWORD value, int width) { Print("0x%0*lX\n", 2 * width, (unsigned long)value); }
 
 void PrintNamed(const char* name, DWORD value, int width)
 {
-    printf("%s 0x%0*lX\n", name, 2 * width, (unsigned long)value);
+    Print("%s 0x%0*lX\n", name, 2 * width, (unsigned long)value);
 }

@@ -1,11 +1,12 @@
 // Opening and closing Brannic.dll as the command-line options say, and the commands over
 // the driver service.
-#include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
 
 #include "Brannic.h"
 #include "cli.h"
+#include "console.h"
+#include "driver_service.h"
 #include "library.h"
 
 LibraryOptions g_library;
@@ -22,13 +23,17 @@ bool OpenLibrary()
     }
     if (!ok) {
         CallFailed(g_library.wait ? "Brannic_Init" : "Brannic_InitExA");
-        fputs(g_library.install
-                  ? "brannic: the driver's device did not open, and registering or starting its "
-                    "service did not help\n"
-                  : "brannic: the driver's device did not open, and starting its service did "
-                    "not help (--install registers it)\n",
-              stderr);
-        SuggestStatus();
+        if (g_library.wait)
+            WriteText(kStandardError, "brannic: the driver's device did not open\n");
+        else
+            WriteText(kStandardError,
+                      g_library.install
+                          ? "brannic: the driver's device did not open, and registering or "
+                            "starting its service did not help\n"
+                          : "brannic: the driver's device did not open, and starting its service "
+                            "did not help\n");
+        // Brannic_Init starts nothing, so neither does its explanation.
+        ExplainFailedOpen(!g_library.wait);
         return false;
     }
     g_open = true;
@@ -65,7 +70,10 @@ bool FolderIsAsTyped(const char* folder)
     return same;
 }
 
-void SuggestStatus() { fputs("brannic: brannic status tells what stands in the way\n", stderr); }
+void SuggestStatus()
+{
+    WriteText(kStandardError, "brannic: brannic status tells what stands in the way\n");
+}
 
 void CloseLibrary()
 {

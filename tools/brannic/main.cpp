@@ -1,10 +1,10 @@
 // brannic.exe: look at a port, a register or the EC through Brannic.dll without writing a
 // program. Options before the command say how the library is opened and closed.
-#include <stdio.h>
 #include <string.h>
 
 #include "Brannic.h"
 #include "cli.h"
+#include "console.h"
 #include "library.h"
 
 struct CommandTable {
@@ -28,38 +28,39 @@ static const Command* FindCommand(const char* name)
 
 static void PrintHelp()
 {
-    printf("brannic %s: port I/O through Brannic.dll\n\n"
-           "usage: brannic [OPTIONS] COMMAND [ARGUMENTS]\n\n"
-           "Numbers are decimal or 0x-hex and must fit their width (ports: 16 bits).\n"
-           "Values print as hex of their width, one per line; EC replies as \"status\" and\n"
-           "\"response\" lines.\n"
-           "One register goes out as a single request, several as one list request.\n"
-           "SETTING is port-type (one value), io-address, port-device or ec-address (four).\n"
-           "A Dorvane send with no DATA sends the command alone, with one byte command and\n"
-           "data, with more (or --block) a data block. add-service registers DIR\\Tamsk.sys\n"
-           "(default: Brannic.dll's folder); a running driver is deleted once it stops.\n\n"
-           "Commands:\n",
-           BRANNIC_VERSION_STRING);
+    Print("brannic %s: port I/O through Brannic.dll\n\n"
+          "usage: brannic [OPTIONS] COMMAND [ARGUMENTS]\n\n"
+          "Numbers are decimal or 0x-hex and must fit their width (ports: 16 bits).\n"
+          "Values print as hex of their width, one per line; EC replies as \"status\" and\n"
+          "\"response\" lines.\n"
+          "One register goes out as a single request, several as one list request.\n"
+          "SETTING is port-type (one value), io-address, port-device or ec-address (four).\n"
+          "A Dorvane send with no DATA sends the command alone, with one byte command and\n"
+          "data, with more (or --block) a data block. add-service registers DIR\\Tamsk.sys\n"
+          "(default: Brannic.dll's folder); a running driver is deleted once it stops.\n\n"
+          "Commands:\n",
+          BRANNIC_VERSION_STRING);
     for (const CommandTable& table : kTables) {
         for (int i = 0; i < *table.count; i++) {
             const Command& c = table.commands[i];
             int padding = 40 - (int)(strlen(c.name) + 1 + strlen(c.arguments));
             if (padding < 0)
-                printf("  %s %s\n  %-40s  %s\n", c.name, c.arguments, "", c.help);
+                Print("  %s %s\n  %-40s  %s\n", c.name, c.arguments, "", c.help);
             else
-                printf("  %s %s%*s  %s\n", c.name, c.arguments, padding, "", c.help);
+                Print("  %s %s%*s  %s\n", c.name, c.arguments, padding, "", c.help);
         }
     }
-    printf("\nOptions, before the command (how the library is opened and closed):\n"
-           "  --wait      open with Brannic_Init: wait up to 20 s for the driver's device\n"
-           "  --install   register the driver service if the device is missing; start it\n"
-           "  --auto      with --install: the service starts with Windows\n"
-           "  --dir DIR   with --install: the folder of Tamsk.sys (default: Brannic.dll's)\n"
-           "  --remove    close with Brannic_DeInitEx(1): delete the driver service\n"
-           "  --help, --version\n"
-           "Otherwise the library opens with Brannic_InitExA(0, 0, nullptr): one try, which\n"
-           "starts a registered driver service if its device is missing.\n\n"
-           "Exit status: 0 done, 1 a library call returned 0, 2 bad input.\n");
+    WriteText(kStandardOutput,
+              "\nOptions, before the command (how the library is opened and closed):\n"
+              "  --wait      open with Brannic_Init: wait up to 20 s for the driver's device\n"
+              "  --install   register the driver service if the device is missing; start it\n"
+              "  --auto      with --install: the service starts with Windows\n"
+              "  --dir DIR   with --install: the folder of Tamsk.sys (default: Brannic.dll's)\n"
+              "  --remove    close with Brannic_DeInitEx(1): delete the driver service\n"
+              "  --help, --version\n"
+              "Otherwise the library opens with Brannic_InitExA(0, 0, nullptr): one try, which\n"
+              "starts a registered driver service if its device is missing.\n\n"
+              "Exit status: 0 done, 1 a library call returned 0, 2 bad input.\n");
 }
 
 // Takes the options before the command; returns the index of the command, or -1 (said).
@@ -112,7 +113,7 @@ int main(int argc, char** argv)
         return kExitDone;
     }
     if (strcmp(argv[1], "--version") == 0) {
-        printf("%s\n", BRANNIC_VERSION_STRING);
+        Print("%s\n", BRANNIC_VERSION_STRING);
         return kExitDone;
     }
     int at = TakeGlobalOptions(argc, argv);
@@ -129,8 +130,7 @@ int main(int argc, char** argv)
     int status = command->run(command->param, argc - at - 1, argv + at + 1);
     CloseLibrary();
     if (status == kExitBadInput)
-        fprintf(stderr, "usage: brannic %s%s%s\n", command->name, *command->arguments ? " " : "",
-                command->arguments);
-    fflush(stdout);
+        PrintError("usage: brannic %s%s%s\n", command->name, *command->arguments ? " " : "",
+                   command->arguments);
     return status;
 }

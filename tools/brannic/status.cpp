@@ -3,31 +3,14 @@
 // the process's rights with calls of its own, a line each, and ends with one line of advice
 // for the first problem found. Exit status 0 when the device opens, 1 when it does not.
 #include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "Brannic.h"
 #include "cli.h"
+#include "console.h"
+#include "driver_file.h"
 #include "driver_protocol.h"
-#include "run_time_binding.h"
-
-// The service manager's functions (and the registry's, from the same library) are bound at
-// run time: Windows 95 has no service manager, and there brannic.exe must still load.
-#define STATUS_FUNCTIONS(X)                                                                        \
-    X(OpenSCManagerA, BINDING_DECLARED(OpenSCManagerA))                                            \
-    X(OpenServiceA, BINDING_DECLARED(OpenServiceA))                                                \
-    X(QueryServiceConfigA, BINDING_DECLARED(QueryServiceConfigA))                                  \
-    X(QueryServiceStatus, BINDING_DECLARED(QueryServiceStatus))                                    \
-    X(ChangeServiceConfigA, BINDING_DECLARED(ChangeServiceConfigA))                                \
-    X(CloseServiceHandle, BINDING_DECLARED(CloseServiceHandle))                                    \
-    X(RegOpenKeyExA, BINDING_DECLARED(RegOpenKeyExA))                                              \
-    X(RegQueryValueExA, BINDING_DECLARED(RegQueryValueExA))                                        \
-    X(RegCloseKey, BINDING_DECLARED(RegCloseKey))
-
-struct ServiceTable {
-    STATUS_FUNCTIONS(BINDING_SLOT)
-};
-static ServiceTable s_scm;
+#include "driver_service.h"
 
 // NtQuerySemaphore reads the lock's count without taking it.
 typedef LONG(WINAPI* QuerySemaphoreFn)(HANDLE, int, void*, ULONG, ULONG*);
@@ -36,40 +19,14 @@ struct SemaphoreBasicInformation {
 };
 const DWORD kSemaphoreQueryState = 0x0001;  // the right NtQuerySemaphore needs
 
-// True when every slot was filled: each check needs them all.
-static bool BindServiceFunctions()
-{
-    HMODULE module = LoadLibraryA("advapi32.dll");
-    if (!module) return false;
-    ServiceTable& table = s_scm;
-    STATUS_FUNCTIONS(BINDING_RESOLVE)
-#define STATUS_CHECK(name, type) &&table.name
-    return true STATUS_FUNCTIONS(STATUS_CHECK);
-#undef STATUS_CHECK
-}
-
-// The platform's text for an error code, on one line.
-static const char* ErrorText(DWORD error)
-{
-    static char s_text[256];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, s_text, sizeof(s_text), nullptr);
-    while (length > 0 && (s_text[length - 1] == '\r' || s_text[length - 1] == '\n' ||
-                          s_text[length - 1] == ' ' || s_text[length - 1] == '.'))
-        length--;
-    if (length == 0) return "";
-    s_text[length] = '\0';
-    return s_text;
-}
-
 static void Line(const char* what, const char* format, ...) __attribute__((format(printf, 2, 3)));
 static void Line(const char* what, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    printf("%s: ", what);
-    vprintf(format, args);
-    putchar('\n');
+    Print("%s: ", what);
+    PrintList(kStandardOutput, format, args);
+    WriteText(kStandardOutput, "\n");
     va_end(args);
 }
 
@@ -97,71 +54,59 @@ static const char* StateText(DWORD state)
     return "changing";
 }
 
-// first, then second, into out of size bytes; false when they do not fit.
-static bool Join(char* out, size_t size, const char* first, const char* second)
-{
-    size_t a = strlen(first), b = strlen(second);
-    if (a + b >= size) return false;
-    memcpy(out, first, a);
-    memcpy(out + a, second, b + 1);
-    return true;
-}
-
-// The file an image path names: "\??\" is the kernel's prefix for a plain path;
-// "\SystemRoot\" and a path without a drive are taken from the Windows folder, as the
-// kernel's loader takes them. False when it does not fit.
-static bool DriverFileOf(const char* imagePath, char* file, size_t size)
-{
-    char windows[MAX_PATH];
-    const char* rest = imagePath;
-    if (strncmp(rest, "\\??\\", 4) == 0) {
-        rest += 4;
-    } else if (_strnicmp(rest, "\\SystemRoot\\", 12) == 0 ||
-               (rest[0] && rest[0] != '\\' && rest[1] != ':')) {
-        if (rest[0] == '\\') rest += 12;
-        UINT length = GetWindowsDirectoryA(windows, sizeof(windows) - 1);
-        if (length == 0 || length >= sizeof(windows) - 1) return false;
-        strcpy(windows + length, "\\");
-        return Join(file, size, windows, rest);
-    }
-    return Join(file, size, rest, "");
-}
-
-// "ImagePath" and "Start" of the service's registry key, each left as it is when unreadable.
-static void ReadServiceKey(char* image, DWORD size, DWORD* start)
-{
-    HKEY key;
-    if (s_scm.RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                            "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME, 0,
-                            KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    DWORD type = 0, length = size - 1, value = 0;
-    if (s_scm.RegQueryValueExA(key, "ImagePath", nullptr, &type, (BYTE*)image, &length) ==
-            ERROR_SUCCESS &&
-        (type == REG_SZ || type == REG_EXPAND_SZ))
-        image[length < size ? length : size - 1] = '\0';
-    else
-        image[0] = '\0';
-    length = sizeof(value);
-    if (s_scm.RegQueryValueExA(key, "Start", nullptr, &type, (BYTE*)&value, &length) ==
-            ERROR_SUCCESS &&
-        type == REG_DWORD)
-        *start = value;
-    s_scm.RegCloseKey(key);
-}
-
 // What the checks found, in the order the advice looks at it.
 struct Findings {
     bool registered = false, deleting = false, disabled = false, fileMissing = false;
-    bool running = false, deviceOpens = false, rights = false;
+    WORD fileMachine = 0, platformMachine = 0;  // differ for a driver of another processor
+    DWORD startFailure = 0;                     // the recorded reason of the last start
+    bool running = false, deviceOpens = false, rights = false, othersMayWrite = false;
     DWORD deviceError = 0;
+    char file[MAX_PATH] = "";
 };
+
+// Who besides the administrators may change the driver file or its folder, a line each.
+static void CheckWriteAccessOf(const char* what, const char* path, Findings* found)
+{
+    char who[512];
+    switch (CheckWriteAccess(path, who, sizeof(who))) {
+    case kAdministratorsOnly: Line(what, "administrators only"); break;
+    case kOthersMayWrite:
+        found->othersMayWrite = true;
+        Line(what, "not only administrators: %s", who);
+        break;
+    case kWriteAccessUnknown: Line(what, "cannot tell: %s", who); break;
+    }
+}
+
+// The processor the driver file is built for, and who may change it.
+static void CheckDriverFile(Findings* found)
+{
+    found->platformMachine = PlatformMachine();
+    found->fileMachine = FileMachine(found->file);
+    if (!found->fileMachine)
+        Line("driver file machine", "unknown: the file cannot be read or is no driver");
+    else if (found->fileMachine == found->platformMachine)
+        Line("driver file machine", "%s, as this Windows needs", MachineName(found->fileMachine));
+    else
+        Line("driver file machine", "%s, but this Windows loads only %s drivers",
+             MachineName(found->fileMachine), MachineName(found->platformMachine));
+
+    CheckWriteAccessOf("driver file write access", found->file, found);
+    char folder[MAX_PATH];
+    FormatText(folder, sizeof(folder), "%s", found->file);
+    char* slash = strrchr(folder, '\\');
+    if (slash && slash > folder && slash[-1] != ':')
+        *slash = '\0';
+    else if (slash)
+        slash[1] = '\0';  // a drive's root keeps its backslash
+    CheckWriteAccessOf("driver folder write access", folder, found);
+}
 
 // The registration, its file, whether it is going, and its state, a line each.
 static void CheckService(SC_HANDLE manager, Findings* found)
 {
-    SC_HANDLE service = s_scm.OpenServiceA(manager, PORTIO_SERVICE_NAME,
-                                           SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+    SC_HANDLE service = g_service.OpenServiceA(manager, PORTIO_SERVICE_NAME,
+                                               SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
     if (!service) {
         DWORD error = GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
@@ -176,51 +121,70 @@ static void CheckService(SC_HANDLE manager, Findings* found)
     static BYTE s_buffer[8192];
     QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(s_buffer);
     DWORD needed = 0;
-    if (s_scm.QueryServiceConfigA(service, config, sizeof(s_buffer), &needed)) {
+    if (g_service.QueryServiceConfigA(service, config, sizeof(s_buffer), &needed)) {
         // The image path and start type as the library last wrote them, which the next start
-        // reads; the service manager's own copy where the key cannot be read.
-        char image[MAX_PATH] = "", file[MAX_PATH] = "";
+        // reads; the service manager's own copy where the key cannot be read. The manager
+        // reads the start type only when Windows starts: until then its copy decides.
+        char image[MAX_PATH] = "";
         DWORD start = config->dwStartType;
         ReadServiceKey(image, sizeof(image), &start);
         if (!image[0] && config->lpBinaryPathName)
-            Join(image, sizeof(image), config->lpBinaryPathName, "");
+            FormatText(image, sizeof(image), "%s", config->lpBinaryPathName);
         Line("service display name", "%s", config->lpDisplayName ? config->lpDisplayName : "");
-        Line("service start type", "%s", StartTypeText(start));
+        if (start == config->dwStartType)
+            Line("service start type", "%s", StartTypeText(start));
+        else
+            Line("service start type",
+                 "%s; the service manager holds \"%s\" until Windows restarts",
+                 StartTypeText(start), StartTypeText(config->dwStartType));
         Line("service image path", "%s", image);
-        found->disabled = start == SERVICE_DISABLED;
+        found->disabled = config->dwStartType == SERVICE_DISABLED;
         DWORD attributes = INVALID_FILE_ATTRIBUTES;
-        if (DriverFileOf(image, file, sizeof(file))) attributes = GetFileAttributesA(file);
+        if (DriverFileOf(image, found->file, sizeof(found->file)))
+            attributes = GetFileAttributesA(found->file);
         found->fileMissing =
             attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        Line("driver file", "%s %s", found->fileMissing ? "missing:" : "found:", file);
+        Line("driver file", "%s %s", found->fileMissing ? "missing:" : "found:", found->file);
+        if (!found->fileMissing) CheckDriverFile(found);
     } else {
         Line("service configuration", "cannot be read: %s", ErrorText(GetLastError()));
     }
 
     // A change that changes nothing is refused for a service marked for deletion; asking
     // needs the right to change the service.
-    SC_HANDLE changer = s_scm.OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_CHANGE_CONFIG);
+    SC_HANDLE changer = g_service.OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_CHANGE_CONFIG);
     if (!changer) {
         Line("service marked for deletion", "cannot tell: %s", ErrorText(GetLastError()));
     } else {
-        found->deleting = !s_scm.ChangeServiceConfigA(changer, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                                      SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
-                                                      nullptr, nullptr, nullptr, nullptr) &&
+        found->deleting = !g_service.ChangeServiceConfigA(
+                              changer, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
                           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
         Line("service marked for deletion",
              found->deleting ? "yes: it goes once its driver has stopped and no program holds it"
                              : "no");
-        s_scm.CloseServiceHandle(changer);
+        g_service.CloseServiceHandle(changer);
     }
 
+    // The state, and for a stopped service why its last start failed, as the service manager
+    // recorded it: read, never found out by starting it.
     SERVICE_STATUS status = {};
-    if (s_scm.QueryServiceStatus(service, &status)) {
+    if (g_service.QueryServiceStatus(service, &status)) {
         found->running = status.dwCurrentState == SERVICE_RUNNING;
         Line("service state", "%s", StateText(status.dwCurrentState));
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            found->startFailure = RecordedStartFailure(status);
+            if (found->startFailure)
+                Line("service last start", "failed: %s", StartFailureText(found->startFailure));
+            else if (status.dwWin32ExitCode == ERROR_SERVICE_NEVER_STARTED)
+                Line("service last start", "none since Windows started");
+            else
+                Line("service last start", "no failure recorded");
+        }
     } else {
         Line("service state", "cannot be read: %s", ErrorText(GetLastError()));
     }
-    s_scm.CloseServiceHandle(service);
+    g_service.CloseServiceHandle(service);
 }
 
 static void CheckDevice(Findings* found)
@@ -279,25 +243,37 @@ static void Advise(const Findings& found)
 {
     const char* admin = found.rights ? "" : "as an administrator, ";
     const char* dir = DriverFolderHint();
+    const char* advice = StartFailureAdvice(found.startFailure);
     if (!found.registered)
-        printf(
-            "advice: register and start the driver %swith: brannic --install --dir \"%s\" open\n",
-            admin, dir);
+        Print("advice: register and start the driver %swith: brannic --install --dir \"%s\" open\n",
+              admin, dir);
     else if (found.deleting)
-        printf("advice: the service is being deleted; close the programs that use the library "
-               "(or restart Windows), then %sregister it again with: "
-               "brannic --install --dir \"%s\" open\n",
-               admin, dir);
-    else if (found.disabled || found.fileMissing)
-        printf("advice: the service %s; register it again %sfrom the folder of Tamsk.sys with: "
-               "brannic --install --dir \"%s\" open\n",
-               found.disabled ? "is disabled" : "names a driver file that is not there", admin,
-               dir);
+        Print("advice: the service is being deleted; close the programs that use the library "
+              "(or restart Windows), then %sregister it again with: "
+              "brannic --install --dir \"%s\" open\n",
+              admin, dir);
+    else if (found.disabled)
+        Print("advice: the service is disabled; %s\n", StartFailureAdvice(ERROR_SERVICE_DISABLED));
+    else if (found.fileMissing)
+        Print("advice: the service names a driver file that is not there; register it again "
+              "%sfrom the folder of Tamsk.sys with: brannic --install --dir \"%s\" open\n",
+              admin, dir);
+    else if (found.fileMachine && found.fileMachine != found.platformMachine)
+        Print("advice: this Windows needs Tamsk.sys built for %s; %sregister that one with: "
+              "brannic --install --dir DIR open\n",
+              MachineName(found.platformMachine), admin);
+    else if (!found.running && advice)
+        Print("advice: %s\n", advice);
     else if (!found.running)
-        printf("advice: start the driver %swith: brannic open\n", admin);
+        Print("advice: start the driver %swith: brannic open\n", admin);
     else if (!found.deviceOpens)
-        printf("advice: the driver runs but its device does not open (%s); restart Windows\n",
-               ErrorText(found.deviceError));
+        Print("advice: the driver runs but its device does not open (%s); restart Windows\n",
+              ErrorText(found.deviceError));
+    // Not why the device opens or not, but worth knowing whatever else was found.
+    if (found.othersMayWrite)
+        Print("warning: users who are not administrators may change Tamsk.sys or its folder, and "
+              "so run their own code in the kernel at the driver's next start; keep it in a "
+              "folder only administrators may change\n");
 }
 
 int StatusCommand(int, int argc, char** argv)
@@ -329,10 +305,10 @@ int StatusCommand(int, int argc, char** argv)
         Line("service manager", "its functions are missing from advapi32.dll");
     } else {
         // What registering takes: the library asks the manager for all access.
-        SC_HANDLE full = s_scm.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE full = g_service.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         found.rights = full != nullptr;
-        if (full) s_scm.CloseServiceHandle(full);
-        manager = s_scm.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        if (full) g_service.CloseServiceHandle(full);
+        manager = g_service.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
         if (manager)
             CheckService(manager, &found);
         else
@@ -341,7 +317,7 @@ int StatusCommand(int, int argc, char** argv)
     CheckDevice(&found);
     CheckEcLock();
     Line("rights to register a service", found.rights ? "yes" : "no (not an administrator)");
-    if (manager) s_scm.CloseServiceHandle(manager);
+    if (manager) g_service.CloseServiceHandle(manager);
 
     Advise(found);
     return found.deviceOpens ? kExitDone : kExitCallFailed;

@@ -1,0 +1,46 @@
+// Shared by brannic.exe's test programs: running it, describing a run, and the driver service
+// taken away for a case and put back for the others.
+#ifndef BRANNIC_TEST_H
+#define BRANNIC_TEST_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "driver_diag.h"
+#include "program_run.h"
+#include "test_support.h"
+
+namespace brannic_test {
+
+inline ProgramRun Brannic(const std::string& arguments)
+{
+    return RunProgram(BinDir() + "\\brannic.exe", arguments);
+}
+
+inline std::string Described(const std::string& arguments, const ProgramRun& run)
+{
+    return "brannic " + arguments + "\n  exit " + std::to_string(run.status) +
+           "\n  out: " + run.out + "\n  err: " + run.err;
+}
+
+// A case that starts with no driver service; the stand-in goes back to how the other tests
+// expect it, registered and running.
+class CommandLineService : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(driver_diag::StopAndRemove(&error)) << error;
+    }
+    void TearDown() override
+    {
+        std::string error;
+        EXPECT_TRUE(driver_diag::StopAndRemove(&error)) << error;
+        EXPECT_TRUE(driver_diag::InstallAndStart(&error)) << error;
+    }
+};
+
+}  // namespace brannic_test
+
+#endif  // BRANNIC_TEST_H
