@@ -65,18 +65,82 @@ prepare() {
 elapsed() { echo "$(($(date +%s) - $1)) s"; }
 
 # After prepare: CPack packs both trees' install rules into one ZIP named with the project's
-# version, in BUILD_DIR. With --check the archive is unpacked and the example host built from
-# it alone, where the tests look for it. write_archive [--check]
+# version, in BUILD_DIR, with SHA256SUMS beside it (release/CMakeLists.txt). With --check the
+# archive is unpacked and the example host built from it alone, where the tests look for it.
+# write_archive [--check]
 write_archive() {
     name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$BUILD_DIR/CPackConfig.cmake")
     archive=$BUILD_DIR/$name.zip
-    rm -f "$archive"
+    rm -f "$archive" "$BUILD_DIR/SHA256SUMS"
     (cd "$BUILD_DIR" && cpack -G ZIP >"$BUILD_DIR/cpack.log" 2>&1) ||
         { cat "$BUILD_DIR/cpack.log" >&2; return 1; }
-    echo "$archive: $(stat -c %s "$archive") bytes"
+    echo "$archive: $(stat -c %s "$archive") bytes, sha256 $(cut -d' ' -f1 "$BUILD_DIR/SHA256SUMS")"
+    # README.txt names the commit as the one that rebuilds this archive; say when it does not.
+    if [ -n "$(git -C "$top" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+        echo "note: the sources differ from commit $(cut -d' ' -f1 "$BUILD_DIR/source_commit.txt")," \
+             "which README.txt names: that commit builds another archive"
+    fi
     if [ "${1:-}" = --check ]; then
         sh "$top/tests/package/build_examples.sh" "$archive" "$BUILD_DIR" "$BUILD_DIR/x64"
     fi
+}
+
+# Runs a command as nobody on a host name of its own where this runs as root, else as it is.
+as_other_builder() {
+    if [ "$(id -u)" = 0 ]; then
+        unshare --uts sh -c 'hostname lumetta-rebuild && exec setpriv --reuid=nobody \
+            --regid=nogroup --clear-groups "$@"' as-other "$@"
+    else
+        "$@"
+    fi
+}
+
+# After write_archive: builds the release a second time and compares the archives byte for
+# byte. The second build copies the sources without git into another folder (the commit and its
+# time go into release/source_commit.txt, as git archive writes them) and builds only what the
+# archive holds, a year later (faketime), in another time zone, locale and umask, and where this
+# runs as root as another user on another host name; so a path, time, user or host name that
+# reached the archive shows as a difference, which diffoscope prints (the folder is kept).
+check_rebuild() {
+    rebuild_started=$(date +%s)
+    name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$BUILD_DIR/CPackConfig.cmake")
+    work=$(mktemp -d /tmp/lumetta-rebuild.XXXXXX)
+    mkdir "$work/source" "$work/home"
+    case $BUILD_DIR in "$top"/*) inside="./${BUILD_DIR#"$top"/}" ;; *) inside=./build ;; esac
+    tar -C "$top" -cf - --exclude=./.git --exclude=./build --exclude='./build-*' \
+        --exclude="$inside" . | tar -C "$work/source" -xf -
+    cp "$BUILD_DIR/source_commit.txt" "$work/source/release/source_commit.txt"
+    other_locale=C.UTF-8
+    locale -a 2>/dev/null | grep -qx de_DE.utf8 && other_locale=de_DE.UTF-8
+    [ "$(id -u)" != 0 ] || chown -R nobody:nogroup "$work"
+    # Packing would build all that the trees hold (the tests too) without
+    # CMAKE_SKIP_INSTALL_ALL_DEPENDENCY.
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    build='umask 077 && cd "$WORK" && settings="-DCMAKE_BUILD_TYPE=Release
+                                                -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON" &&
+        cmake -S source -B build/x64 $settings \
+              -DCMAKE_TOOLCHAIN_FILE="$WORK/source/cmake/toolchain-x86_64.cmake" &&
+        cmake -S source -B build $settings \
+              -DCMAKE_TOOLCHAIN_FILE="$WORK/source/cmake/toolchain-i686.cmake" &&
+        cmake --build build/x64 --target release_files -j "$JOBS" &&
+        cmake --build build --target release_files -j "$JOBS" &&
+        cd build && cpack -G ZIP'
+    as_other_builder env -i PATH="$PATH" HOME="$work/home" TZ='<+1345>-13:45' \
+        LC_ALL="$other_locale" WORK="$work" JOBS="$jobs" faketime -f +400d sh -c "$build" \
+        >"$work/build.log" 2>&1 ||
+        { tail -20 "$work/build.log"; echo "the second build of the release failed: $work/build.log"; return 1; }
+    first=$BUILD_DIR/$name.zip second=$work/build/$name.zip
+    varied="folder, time (+400 days), time zone, locale, umask"
+    [ "$(id -u)" != 0 ] || varied="$varied, user, host name"
+    if cmp -s "$first" "$second"; then
+        echo "$name.zip built again with another $varied: the same bytes," \
+             "sha256 $(sha256sum <"$first" | cut -d' ' -f1) ($(elapsed "$rebuild_started"))"
+        rm -rf "$work"
+        return 0
+    fi
+    echo "$name.zip built again in $work/build differs from $first:"
+    diffoscope --text - --no-progress --exclude-directory-metadata yes "$first" "$second" | head -n 200
+    return 1
 }
 
 # Runs CTest over a 32-bit build tree inside the emulated guest (scripts/guest-image): the

@@ -8,6 +8,12 @@
 #   check_kit.sh examples PE_CHECK OBJDUMP32 OBJDUMP64 CHECK_DIR32 CHECK_DIR64
 #       the example hosts built from the kit (MinGW and clang/lld-link) are of their
 #       architecture and import the three functions they call by their plain names
+#   check_kit.sh checksums KIT ARCHIVE
+#       the kit's SHA256SUMS lists every other file of the kit with its hash, and SHA256SUMS
+#       beside the archive gives the archive's
+#   check_kit.sh link-times KIT TIME_FILE
+#       every program and library of the kit carries the time of TIME_FILE (the release's) as
+#       its link time stamp
 set -eu
 what=$1
 shift
@@ -66,6 +72,31 @@ examples)
                 Brannic_DeInitEx Brannic_InitExA Brannic_InputByteValue || status=1
         done
     done
+    ;;
+checksums)
+    kit=$1 archive=$2
+    listed=$(sed 's/^[0-9a-f]\{64\}  //' "$kit/SHA256SUMS" | LC_ALL=C sort)
+    present=$(cd "$kit" && find . -type f ! -path ./SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort)
+    [ "$listed" = "$present" ] || fail "SHA256SUMS lists:
+$listed
+the kit holds:
+$present"
+    (cd "$kit" && sha256sum --quiet -c SHA256SUMS) || fail "the kit's SHA256SUMS does not match its files"
+    (cd "$(dirname "$archive")" && sha256sum --quiet -c SHA256SUMS) ||
+        fail "SHA256SUMS beside $(basename "$archive") does not match it"
+    echo "SHA256SUMS: $(grep -c . "$kit/SHA256SUMS") files of the kit, and the archive"
+    ;;
+link-times)
+    kit=$1 time_file=$2
+    want=$(cat "$time_file")
+    for file in bin/lumetta.exe bin/lumetta-legacy.exe bin/brannic.exe bin/Brannic.dll \
+                bin/x64/Brannic.dll; do
+        # The PE header starts where the long at 0x3C says; its time stamp is 8 bytes in.
+        header=$(od -An -tu4 -j60 -N4 "$kit/$file" | tr -d ' ')
+        stamp=$(od -An -tu4 -j$((header + 8)) -N4 "$kit/$file" | tr -d ' ')
+        [ "$stamp" = "$want" ] || fail "$file was linked at $stamp, not the release's time $want"
+    done
+    echo "link time stamps: $want ($(date -u -d "@$want" '+%Y-%m-%d %H:%M:%S UTC'))"
     ;;
 *)
     echo "unknown check: $what" >&2
