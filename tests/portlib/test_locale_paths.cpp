@@ -173,8 +173,7 @@ std::vector<Directory> Directories(const std::wstring& root)
         std::wstring path = root + L"\\d" + std::to_wstring(number) + L"-" + name;
         bool holdsDriver = number++ % 4 != 3;
         directories.push_back({path, kind, holdsDriver});
-        if (last)
-            directories.push_back({path + L"\\", kind + ", then a backslash", holdsDriver});
+        if (last) directories.push_back({path + L"\\", kind + ", then a backslash", holdsDriver});
     };
     for (const wchar_t* name : {L"plain", L"a b", L"x-1_(2).d"}) add(name, "ASCII", false);
     bool last = false;
@@ -274,11 +273,11 @@ protected:
 
         // InitExW fails after registering: no driver is started here.
         bool registeredNow = form == Form::kInitExW ? !(after == before) : result != 0;
-        bool exact = after.exists && after.DriverPath() == written && FileExists(written) &&
-                     after.start == (autoStart ? DWORD(SERVICE_AUTO_START)
-                                               : DWORD(SERVICE_DEMAND_START));
-        std::string what = std::string(FormName(form)) + "(" + CodePoints(directory.path) +
-                           "), " + directory.kind + (registered ? ", over a registration" : "") +
+        bool exact =
+            after.exists && after.DriverPath() == written && FileExists(written) &&
+            after.start == (autoStart ? DWORD(SERVICE_AUTO_START) : DWORD(SERVICE_DEMAND_START));
+        std::string what = std::string(FormName(form)) + "(" + CodePoints(directory.path) + "), " +
+                           directory.kind + (registered ? ", over a registration" : "") +
                            (AreFileApisANSI() ? "" : ", file functions in OEM") + "; " + locale +
                            "; returned " + std::to_string(result) + ", before: " + before.Text() +
                            ", after: " + after.Text();
@@ -288,8 +287,9 @@ protected:
             EXPECT_EQ(before, after) << what << "; a refusal changed the registration";
         }
         EXPECT_EQ(mustRegister, registeredNow)
-            << what << (mustRegister ? "; the directory can be named and holds "
-                                     : "; the narrow form cannot name ")
+            << what
+            << (mustRegister ? "; the directory can be named and holds "
+                             : "; the narrow form cannot name ")
             << CodePoints(written);
         if (form == Form::kInitExW) {
             EXPECT_EQ(0, result) << what << "; no driver starts here";
@@ -301,7 +301,8 @@ protected:
     static bool NamesOneFile(const std::string& narrowPath)
     {
         bool fits = narrowPath.size() + 4 < 256;  // with "\??\" and the terminator
-        return fits && (AreFileApisANSI() || Read(CP_OEMCP, narrowPath) == Read(CP_ACP, narrowPath));
+        return fits &&
+               (AreFileApisANSI() || Read(CP_OEMCP, narrowPath) == Read(CP_ACP, narrowPath));
     }
 
     void CheckEveryForm(const Directory& directory, bool withDriver, int* calls)
@@ -320,8 +321,8 @@ protected:
         // The wide forms convert to the OEM code page.
         bool lossy = false;
         std::string oem = Converted(CP_OEMCP, directory.path, &lossy);
-        std::string oemPath = oem + (directory.path.back() == L'\\' ? "" : "\\") +
-                              PORTIO_DRIVER_FILE;
+        std::string oemPath =
+            oem + (directory.path.back() == L'\\' ? "" : "\\") + PORTIO_DRIVER_FILE;
         bool wideNameable = !lossy && Read(CP_ACP, oem) == directory.path && NamesOneFile(oemPath);
         SetTraps(oem, written);
         for (Form form : {Form::kAddServiceW, Form::kInitExW}) {
@@ -334,8 +335,8 @@ protected:
         // The narrow form takes ANSI bytes: those of the directory where it has them.
         std::string ansi;
         if (!ExactBytes(CP_ACP, directory.path, &ansi)) return;
-        std::string ansiPath = ansi + (directory.path.back() == L'\\' ? "" : "\\") +
-                               PORTIO_DRIVER_FILE;
+        std::string ansiPath =
+            ansi + (directory.path.back() == L'\\' ? "" : "\\") + PORTIO_DRIVER_FILE;
         SetTraps(ansi, written);
         auto [registered, autoStart] = next();
         Check(Form::kAddServiceA, directory, ansi, written,
