@@ -1,39 +1,33 @@
 #include "audio_backend.h"
 #include <string.h>
 #include "mixer.h"
+#include "outside_libraries.h"
 #include "run_time_binding.h"
 
 BackEndMode g_backEndMode = kMixerMode;
 
-typedef int(WINAPI* WindowHookFn)(HWND, UINT);
-typedef int(WINAPI* MaxMinFn)(UINT, UINT, UINT, DWORD*, DWORD*, UINT);
-typedef int(WINAPI* GetValueFn)(UINT, UINT, UINT, DWORD**, DWORD*);
-typedef int(WINAPI* FreeItemsFn)(DWORD*);
-typedef int(WINAPI* InitExFn)(HWND, UINT, UINT);
-typedef int(WINAPI* NoArgumentFn)(void);
-typedef int(WINAPI* GetVolumeFn)(int*);
-
 // Each library's functions in the order they are resolved, with the type of the slot: one list
-// gives every slot its name, so names and slots cannot drift apart. Functions the agent only
+// gives every slot its name, so names and slots cannot drift apart. The functions the agent
+// calls take their types from their one declaration (outside_libraries.h); those it only
 // resolves keep the untyped FARPROC.
 #define MIXER_FUNCTIONS(X)                                                                         \
     X(Oskal_GetDevicesCount, FARPROC)                                                              \
-    X(Oskal_HookDevice, WindowHookFn)                                                              \
-    X(Oskal_UnHookDevice, WindowHookFn)                                                            \
+    X(Oskal_HookDevice, BINDING_DECLARED(Oskal_HookDevice))                                        \
+    X(Oskal_UnHookDevice, BINDING_DECLARED(Oskal_UnHookDevice))                                    \
     X(Oskal_GetDeviceName, FARPROC)                                                                \
     X(Oskal_FindDefaultMixerNumber, FARPROC)                                                       \
     X(Oskal_GetLineName, FARPROC)                                                                  \
     X(Oskal_GetControlName, FARPROC)                                                               \
     X(Oskal_GetControlID, FARPROC)                                                                 \
-    X(Oskal_GetMaxMinValue, MaxMinFn)                                                              \
+    X(Oskal_GetMaxMinValue, BINDING_DECLARED(Oskal_GetMaxMinValue))                                \
     X(Oskal_GetValueItemCount, FARPROC)                                                            \
-    X(Oskal_GetValue, GetValueFn)                                                                  \
+    X(Oskal_GetValue, BINDING_DECLARED(Oskal_GetValue))                                            \
     X(Oskal_SetValue, FARPROC)                                                                     \
     X(Oskal_CanRecordMultipleSelected, FARPROC)                                                    \
     X(Oskal_GetRecordSelectedCount, FARPROC)                                                       \
     X(Oskal_IsRecordSelected, FARPROC)                                                             \
     X(Oskal_SetRecordSelected, FARPROC)                                                            \
-    X(Oskal_FreeValueItems, FreeItemsFn)                                                           \
+    X(Oskal_FreeValueItems, BINDING_DECLARED(Oskal_FreeValueItems))                                \
     X(Oskal_GetLineNameExByCtrlID, FARPROC)                                                        \
     X(Oskal_GetControlNameExByCtrlID, FARPROC)                                                     \
     X(Oskal_GetMaxMinValueExByCtrlID, FARPROC)                                                     \
@@ -54,18 +48,18 @@ typedef int(WINAPI* GetVolumeFn)(int*);
 
 #define ENDPOINT_FUNCTIONS(X)                                                                      \
     X(Pernet_Init, FARPROC)                                                                        \
-    X(Pernet_InitEx, InitExFn)                                                                     \
-    X(Pernet_DeInit, NoArgumentFn)                                                                 \
+    X(Pernet_InitEx, BINDING_DECLARED(Pernet_InitEx))                                              \
+    X(Pernet_DeInit, BINDING_DECLARED(Pernet_DeInit))                                              \
     X(Pernet_GetMute, FARPROC)                                                                     \
     X(Pernet_SetMute, FARPROC)                                                                     \
-    X(Pernet_GetVolumeLevel, GetVolumeFn)                                                          \
+    X(Pernet_GetVolumeLevel, BINDING_DECLARED(Pernet_GetVolumeLevel))                              \
     X(Pernet_SetVolumeLevel, FARPROC)                                                              \
     X(Pernet_VolumeLevelStepUp, FARPROC)                                                           \
     X(Pernet_VolumeLevelStepDown, FARPROC)                                                         \
-    X(Pernet_Register, WindowHookFn)                                                               \
-    X(Pernet_Unregister, WindowHookFn)                                                             \
-    X(Pernet_OnDefaultDeviceChanged, NoArgumentFn)                                                 \
-    X(Pernet_OnDeviceRemoved, NoArgumentFn)
+    X(Pernet_Register, BINDING_DECLARED(Pernet_Register))                                          \
+    X(Pernet_Unregister, BINDING_DECLARED(Pernet_Unregister))                                      \
+    X(Pernet_OnDefaultDeviceChanged, BINDING_DECLARED(Pernet_OnDefaultDeviceChanged))              \
+    X(Pernet_OnDeviceRemoved, BINDING_DECLARED(Pernet_OnDeviceRemoved))
 
 // The tables: a typed slot per name, resolved and emptied as a whole.
 struct MixerTable {
@@ -81,10 +75,6 @@ static HMODULE s_mixerModule;
 static MixerTable s_mixer;
 static HMODULE s_endpointModule;
 static EndpointTable s_endpoint;
-
-// Names the library does not export leave their slots null.
-static void Resolve(HMODULE module, MixerTable& table) { MIXER_FUNCTIONS(BINDING_RESOLVE) }
-static void Resolve(HMODULE module, EndpointTable& table) { ENDPOINT_FUNCTIONS(BINDING_RESOLVE) }
 
 // The slots are emptied before the library goes, so no call can reach a freed module.
 template <class Table> static void Release(HMODULE* module, Table* table)
@@ -130,7 +120,8 @@ bool BindAudioBackEnd()
     if (g_backEndMode == kMixerMode) {
         s_mixerModule = LoadLibraryA("Oskal.dll");
         if (!s_mixerModule) return false;
-        Resolve(s_mixerModule, s_mixer);
+        // Names the library does not export leave their slots null.
+        BINDING_BIND(MIXER_FUNCTIONS, s_mixer, s_mixerModule);
         return true;
     }
     char program[2 * MAX_PATH];
@@ -140,7 +131,7 @@ bool BindAudioBackEnd()
     if (n == 0 || n >= sizeof program || !BuildEndpointLibraryPath(program, library)) return false;
     s_endpointModule = LoadLibraryA(library);
     if (!s_endpointModule) return false;
-    Resolve(s_endpointModule, s_endpoint);
+    BINDING_BIND(ENDPOINT_FUNCTIONS, s_endpoint, s_endpointModule);
     return true;
 }
 

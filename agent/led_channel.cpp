@@ -1,4 +1,5 @@
 #include "led_channel.h"
+#include "outside_libraries.h"
 #include "shell.h"
 #include <string.h>
 
@@ -65,7 +66,7 @@ void StopKeyController()
     if (g_keyControllerReady) Fennick_UnLoadDriver();
 }
 
-bool FlushEcOutput()
+static bool FlushEcOutput()
 {
     EcPause();
     BYTE status = 0;
@@ -83,7 +84,7 @@ bool FlushEcOutput()
     return true;
 }
 
-bool WaitEcInputEmpty()
+static bool WaitEcInputEmpty()
 {
     for (int i = 0; i < kStatusReads; i++) {
         EcPause();

@@ -2,14 +2,6 @@
 #pragma once
 #include <windows.h>
 
-extern "C" {
-int WINAPI Fennick_Init(const char* configPath);
-int WINAPI Fennick_LoadDriver(void);
-int WINAPI Fennick_UnLoadDriver(void);
-int WINAPI Fennick_InputByteValue(DWORD port, BYTE* value);
-int WINAPI Fennick_OutputByteValue(DWORD port, DWORD value, BYTE* scratch);
-}
-
 const DWORD kEcCommandPort = 0x6C;  // status when read
 const DWORD kEcDataPort = 0x68;
 const DWORD kConfigPathSize = 256;
@@ -25,6 +17,4 @@ bool BuildConfigPath(const char* programFile, char* out);
 
 void StartKeyController();
 void StopKeyController();
-bool FlushEcOutput();
-bool WaitEcInputEmpty();
 bool SendEcCommand(BYTE command, BYTE data1, BYTE data2);

@@ -4,15 +4,7 @@
 #include "legacy_policy.h"
 #include "lifecycle.h"
 #include "mixer.h"
-
-extern "C" {
-int WINAPI Oskal_HookDevice(HWND window, UINT device);
-int WINAPI Oskal_UnHookDevice(HWND window, UINT device);
-int WINAPI Oskal_GetMaxMinValue(UINT mixer, UINT line, UINT control, DWORD* maximum, DWORD* minimum,
-                                UINT flags);
-int WINAPI Oskal_GetValue(UINT mixer, UINT line, UINT control, DWORD** values, DWORD* count);
-int WINAPI Oskal_FreeValueItems(DWORD* values);
-}
+#include "outside_libraries.h"
 
 const LRESULT kAgentMessageHandled = 0;
 

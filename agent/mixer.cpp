@@ -1,5 +1,14 @@
 #include "mixer.h"
 
+// The greatest of count channel values, compared unsigned, from 0 (an empty list gives 0).
+static DWORD HighestChannel(const DWORD* values, DWORD count)
+{
+    DWORD highest = 0;
+    for (DWORD i = 0; values && i < count; i++)
+        if (values[i] > highest) highest = values[i];
+    return highest;
+}
+
 bool ReadMixer(DWORD* maximum, DWORD* minimum, DWORD* highest)
 {
     DWORD count = 0;
@@ -10,12 +19,4 @@ bool ReadMixer(DWORD* maximum, DWORD* minimum, DWORD* highest)
     *highest = HighestChannel(values, count);
     MixerFreeValueItems(values);
     return true;
-}
-
-DWORD HighestChannel(const DWORD* values, DWORD count)
-{
-    DWORD highest = 0;
-    for (DWORD i = 0; values && i < count; i++)
-        if (values[i] > highest) highest = values[i];
-    return highest;
 }

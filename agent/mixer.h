@@ -15,5 +15,3 @@ void MixerFreeValueItems(DWORD* values);
 // The range and the highest channel value; false when either read fails. The channel array
 // is handed back in the same call.
 bool ReadMixer(DWORD* maximum, DWORD* minimum, DWORD* highest);
-// The greatest of count channel values, compared unsigned, from 0 (an empty list gives 0).
-DWORD HighestChannel(const DWORD* values, DWORD count);

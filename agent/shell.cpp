@@ -1,5 +1,4 @@
 #include "shell.h"
-#include "led_channel.h"
 #include "lifecycle.h"
 
 HINSTANCE g_programInstance;

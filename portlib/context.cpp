@@ -4,17 +4,19 @@
 #include <stdint.h>
 #include "Brannic.h"
 #include "context.h"
-#include "driver_requests.h"
+#include "driver_protocol.h"
+#include "no_runtime.h"
 #include "run_time_binding.h"
 
-#define SERVICE_KEY_PATH "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME
-#define IMAGE_PATH_PREFIX "\\??\\"
+// The kernel's prefix for a plain path, before the driver path in "ImagePath".
+const char kImagePathPrefix[] = "\\??\\";
 
 const DWORD kPathBufferSize = 256;
 const int kDeviceOpenAttempts = 20;
 const DWORD kDeviceRetryPauseMs = 1000;
 
-static_assert(sizeof(SERVICE_KEY_PATH) <= kPathBufferSize, "service key path fits its buffer");
+static_assert(sizeof(PORTIO_SERVICE_KEY_PATH) <= kPathBufferSize,
+              "service key path fits its buffer");
 
 // The service control manager's functions are bound at run time: QueryServiceStatusEx first
 // shipped with Windows 2000, and one missing load-time import keeps the whole library from
@@ -38,11 +40,7 @@ static bool s_scmBound;
 static void ScmBind()
 {
     if (s_scmBound) return;
-    HMODULE module = GetModuleHandleA("ADVAPI32.dll");
-    ScmTable& table = s_scm;
-    if (module) {
-        SCM_FUNCTIONS(BINDING_RESOLVE)
-    }
+    BINDING_BIND(SCM_FUNCTIONS, s_scm, GetModuleHandleA("ADVAPI32.dll"));
     s_scmBound = true;
 }
 
@@ -223,11 +221,12 @@ static bool ServiceUpdate(BOOL autoStart, const char* driverPath)
     char imagePath[kPathBufferSize];
     DWORD length = 0, start = StartType(autoStart);
     imagePath[0] = 0;
-    if (!StringAppend(imagePath, &length, IMAGE_PATH_PREFIX) ||
+    if (!StringAppend(imagePath, &length, kImagePathPrefix) ||
         !StringAppend(imagePath, &length, driverPath))
         return false;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SERVICE_KEY_PATH, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PORTIO_SERVICE_KEY_PATH, 0, KEY_WRITE, &key) !=
+        ERROR_SUCCESS)
         return false;
     RegSetValueExA(key, "ImagePath", 0, REG_SZ, (const BYTE*)imagePath, length + 1);
     bool written = RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE*)&start, sizeof(start)) ==

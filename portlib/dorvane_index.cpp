@@ -6,9 +6,10 @@
 #include "driver_requests.h"
 #include "ec_command.h"
 
-#define EC_LOCK_WAIT_MS 600
-#define EC_LOCK_PAUSE_MS 200
-#define EC_LOCK_WAITS 3
+// The EC lock is waited for at most three times, 600 ms each, 200 ms apart.
+const DWORD kEcLockWaitMs = 600;
+const DWORD kEcLockPauseMs = 200;
+const int kEcLockWaits = 3;
 
 // One lock per call, in the call's own storage: threads of one host cannot overwrite each
 // other's handle or flag, and no handle outlives the call, so a process that dies holding
@@ -22,17 +23,17 @@ static bool EcLockAcquire(EcLock* lock)
 {
     lock->held = false;
     lock->semaphore = CreateSemaphoreA(nullptr, 1, 1, PORTIO_EC_LOCK_NAME);
-    if (!lock->semaphore) return FALSE;
-    for (int wait = 0; wait < EC_LOCK_WAITS; wait++) {
-        if (wait > 0) Sleep(EC_LOCK_PAUSE_MS);
-        if (WaitForSingleObject(lock->semaphore, EC_LOCK_WAIT_MS) == WAIT_OBJECT_0) {
+    if (!lock->semaphore) return false;
+    for (int wait = 0; wait < kEcLockWaits; wait++) {
+        if (wait > 0) Sleep(kEcLockPauseMs);
+        if (WaitForSingleObject(lock->semaphore, kEcLockWaitMs) == WAIT_OBJECT_0) {
             lock->held = true;
-            return TRUE;
+            return true;
         }
     }
     CloseHandle(lock->semaphore);
     lock->semaphore = nullptr;
-    return FALSE;
+    return false;
 }
 
 static void EcLockRelease(EcLock* lock)
@@ -58,7 +59,7 @@ static BOOL ConfigurationGet(DWORD code, uint8_t* record, DWORD size)
 }
 
 // Four values of width bytes each, in parameter order.
-static void FourValuesRecord(uint8_t* record, DWORD v1, DWORD v2, DWORD v3, DWORD v4, DWORD width)
+static void FourValueRecord(uint8_t* record, DWORD v1, DWORD v2, DWORD v3, DWORD v4, DWORD width)
 {
     ZeroBytes(record, 4 * width);
     PortioStoreLe(record, v1, width);
@@ -67,17 +68,18 @@ static void FourValuesRecord(uint8_t* record, DWORD v1, DWORD v2, DWORD v3, DWOR
     PortioStoreLe(record + 3 * width, v4, width);
 }
 
-static BOOL FourSet(DWORD code, DWORD v1, DWORD v2, DWORD v3, DWORD v4, DWORD width)
+// A set request of four values of width bytes each (addresses or devices).
+static BOOL SetFourValues(DWORD code, DWORD v1, DWORD v2, DWORD v3, DWORD v4, DWORD width)
 {
     uint8_t record[PORTIO_DORVANE_ADDRESSES_SIZE];
 
     if (!DriverGuard()) return FALSE;
-    FourValuesRecord(record, v1, v2, v3, v4, width);
+    FourValueRecord(record, v1, v2, v3, v4, width);
     return ConfigurationSet(code, record, 4 * width);
 }
 
-// Gets of four values of width bytes each; stored only when the request succeeded.
-static BOOL FourGet(DWORD code, void* v1, void* v2, void* v3, void* v4, DWORD width)
+// A get request of four values of width bytes each; stored only when the request succeeded.
+static BOOL GetFourValues(DWORD code, void* v1, void* v2, void* v3, void* v4, DWORD width)
 {
     uint8_t record[PORTIO_DORVANE_ADDRESSES_SIZE];
     void* out[4] = {v1, v2, v3, v4};
@@ -143,13 +145,13 @@ BOOL WINAPI Brannic_SetDorvaneIndexMethodEcPortType(DWORD portType)
 BOOL WINAPI Brannic_SetDorvaneIndexMethodIoAddress(DWORD address1, DWORD address2, DWORD address3,
                                                    DWORD address4)
 {
-    return FourSet(PORTIO_DORVANE_SET_IO_ADDRESS, address1, address2, address3, address4, 2);
+    return SetFourValues(PORTIO_DORVANE_SET_IO_ADDRESS, address1, address2, address3, address4, 2);
 }
 
 BOOL WINAPI Brannic_SetDorvaneIndexMethodEcPortDevice(DWORD device1, DWORD device2, DWORD device3,
                                                       DWORD device4)
 {
-    return FourSet(PORTIO_DORVANE_SET_PORT_DEVICE, device1, device2, device3, device4, 1);
+    return SetFourValues(PORTIO_DORVANE_SET_PORT_DEVICE, device1, device2, device3, device4, 1);
 }
 
 BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortType(BYTE* portType)
@@ -166,25 +168,25 @@ BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortType(BYTE* portType)
 BOOL WINAPI Brannic_GetDorvaneIndexMethodIoAddress(WORD* address1, WORD* address2, WORD* address3,
                                                    WORD* address4)
 {
-    return FourGet(PORTIO_DORVANE_GET_IO_ADDRESS, address1, address2, address3, address4, 2);
+    return GetFourValues(PORTIO_DORVANE_GET_IO_ADDRESS, address1, address2, address3, address4, 2);
 }
 
 BOOL WINAPI Brannic_GetDorvaneIndexMethodEcPortDevice(BYTE* device1, BYTE* device2, BYTE* device3,
                                                       BYTE* device4)
 {
-    return FourGet(PORTIO_DORVANE_GET_PORT_DEVICE, device1, device2, device3, device4, 1);
+    return GetFourValues(PORTIO_DORVANE_GET_PORT_DEVICE, device1, device2, device3, device4, 1);
 }
 
 BOOL WINAPI Brannic_GetDorvaneIndexMethodEcAddress(WORD* address1, WORD* address2, WORD* address3,
                                                    WORD* address4)
 {
-    return FourGet(PORTIO_DORVANE_GET_EC_ADDRESS, address1, address2, address3, address4, 2);
+    return GetFourValues(PORTIO_DORVANE_GET_EC_ADDRESS, address1, address2, address3, address4, 2);
 }
 
 BOOL WINAPI Brannic_SetDorvaneIndexMethodEcAddress(DWORD address1, DWORD address2, DWORD address3,
                                                    DWORD address4)
 {
-    return FourSet(PORTIO_DORVANE_SET_EC_ADDRESS, address1, address2, address3, address4, 2);
+    return SetFourValues(PORTIO_DORVANE_SET_EC_ADDRESS, address1, address2, address3, address4, 2);
 }
 
 BOOL WINAPI Brannic_SendDorvaneIndexMethodEcCommand(DWORD command)

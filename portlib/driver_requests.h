@@ -8,19 +8,13 @@
 #include <stddef.h>
 #include <stdint.h>
 #include "driver_protocol.h"
+#include "no_runtime.h"
 
 // Requests go out only while the library is open on the NT family.
 bool DriverGuard();
 // DeviceIoControl on the context's device; a side without data passes null and 0.
 BOOL DriverRequest(DWORD code, const void* input, DWORD inputLength, void* output,
                    DWORD outputLength);
-
-// The library links no C runtime: these resolve to its own memset and memcpy (no_runtime.cpp).
-static inline void ZeroBytes(void* block, size_t size) { __builtin_memset(block, 0, size); }
-static inline void CopyBytes(void* to, const void* from, size_t size)
-{
-    __builtin_memcpy(to, from, size);
-}
 
 // Element i of a caller's array of width-byte unsigned values.
 static inline uint32_t LoadFromCaller(const void* array, DWORD i, DWORD width)

@@ -3,8 +3,8 @@
 // would compile them into calls to themselves: the build compiles this file with
 // -ffreestanding and -fno-tree-loop-distribute-patterns, and checks the object for calls
 // before linking (check_no_calls.sh), so a lost flag fails the build instead of recursing.
-#include <stddef.h>
 #include <stdint.h>
+#include "no_runtime.h"
 
 extern "C" void* memset(void* block, int value, size_t size)
 {

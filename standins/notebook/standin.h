@@ -1,8 +1,10 @@
 // What the Fennick, Oskal and Pernet stand-ins share: the simulation as the library sees it,
 // recorded calls, the DLL's load log, and the thread of its own that a library posts from.
-// Included by exactly one source file of each stand-in DLL, so each gets its own copy.
+// Included by exactly one source file of each stand-in DLL, so each gets its own copy; the
+// libraries' functions are defined as outside_libraries.h declares them.
 #pragma once
 #include "notebook_sim.h"
+#include "outside_libraries.h"
 
 static NotebookState* s_sim;
 

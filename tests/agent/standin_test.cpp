@@ -2,6 +2,7 @@
 // and bytes the EC cannot take, are recorded as violations, which every agent test checks for.
 #include "agent_unit.h"
 #include "led_channel.h"
+#include "outside_libraries.h"
 #include <functional>
 #include <gtest/gtest-spi.h>
 

@@ -2,6 +2,7 @@
 #include <stdarg.h>
 #include <string.h>
 
+#include "arguments.h"
 #include "cli.h"
 #include "console.h"
 
@@ -130,6 +131,11 @@ int CallFailed(const char* exportName)
     PrintError("brannic: %s returned 0 (failed or refused; the library does not say why)\n",
                exportName);
     return kExitCallFailed;
+}
+
+void SuggestStatus()
+{
+    WriteText(kStandardError, "brannic: brannic status tells what stands in the way\n");
 }
 
 void PrintValue(DWORD value, int width) { Print("0x%0*lX\n", 2 * width, (unsigned long)value); }

@@ -5,51 +5,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <windows.h>
+
 #include "console.h"
-#include "run_time_binding.h"
-
-// Bound at run time: none of these is in the list of imports every Windows the program
-// serves is known to export, and WriteConsoleW is only a failing stub on Windows 95, 98 and
-// ME. The formatting into a buffer comes from the C runtime that is loaded anyway.
-#define CONSOLE_FUNCTIONS(X)                                                                       \
-    X(GetStdHandle, BINDING_DECLARED(GetStdHandle))                                                \
-    X(GetConsoleMode, BINDING_DECLARED(GetConsoleMode))                                            \
-    X(GetConsoleOutputCP, BINDING_DECLARED(GetConsoleOutputCP))                                    \
-    X(WriteConsoleW, BINDING_DECLARED(WriteConsoleW))                                              \
-    X(WriteConsoleA, BINDING_DECLARED(WriteConsoleA))
-#define RUNTIME_FUNCTIONS(X) X(_vsnprintf, BINDING_DECLARED(_vsnprintf))
-
-struct ConsoleTable {
-    CONSOLE_FUNCTIONS(BINDING_SLOT)
-    RUNTIME_FUNCTIONS(BINDING_SLOT)
-};
-static ConsoleTable s_console;
-static bool s_bound;
-
-static void Bind()
-{
-    if (s_bound) return;
-    s_bound = true;
-    ConsoleTable& table = s_console;
-    HMODULE module = GetModuleHandleA("kernel32.dll");
-    if (module) {
-        CONSOLE_FUNCTIONS(BINDING_RESOLVE)
-    }
-    module = GetModuleHandleA("msvcrt.dll");
-    if (module) {
-        RUNTIME_FUNCTIONS(BINDING_RESOLVE)
-    }
-}
 
 // The stream's handle when it is a console, else null.
 static HANDLE ConsoleOf(OutputStream stream)
 {
-    if (!s_console.GetStdHandle || !s_console.GetConsoleMode) return nullptr;
-    HANDLE handle =
-        s_console.GetStdHandle(stream == kStandardOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    HANDLE handle = GetStdHandle(stream == kStandardOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     DWORD mode;
-    if (!handle || handle == INVALID_HANDLE_VALUE || !s_console.GetConsoleMode(handle, &mode))
-        return nullptr;
+    if (!handle || handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return nullptr;
     return handle;
 }
 
@@ -90,8 +55,7 @@ static bool WriteWide(HANDLE console, const wchar_t* wide, int length)
 {
     while (length > 0) {
         DWORD written = 0;
-        if (!s_console.WriteConsoleW(console, wide, (DWORD)length, &written, nullptr) ||
-            written == 0)
+        if (!WriteConsoleW(console, wide, (DWORD)length, &written, nullptr) || written == 0)
             return false;
         wide += written;
         length -= (int)written;
@@ -101,10 +65,9 @@ static bool WriteWide(HANDLE console, const wchar_t* wide, int length)
 
 static void WriteBytes(OutputStream stream, HANDLE console, const char* bytes, int length)
 {
-    if (console && s_console.WriteConsoleA) {
+    if (console) {
         DWORD written = 0;
-        while (length > 0 &&
-               s_console.WriteConsoleA(console, bytes, (DWORD)length, &written, nullptr) &&
+        while (length > 0 && WriteConsoleA(console, bytes, (DWORD)length, &written, nullptr) &&
                written > 0) {
             bytes += written;
             length -= (int)written;
@@ -120,7 +83,6 @@ static void WriteBytes(OutputStream stream, HANDLE console, const char* bytes, i
 
 void WriteText(OutputStream stream, const char* text)
 {
-    Bind();
     int length = (int)strlen(text);
     if (length == 0) return;
     HANDLE console = ConsoleOf(stream);
@@ -130,13 +92,14 @@ void WriteText(OutputStream stream, const char* text)
         WriteBytes(stream, console, text, length);
         return;
     }
-    if (console && s_console.WriteConsoleW && WriteWide(console, wide, wideLength)) {
+    // WriteConsoleW fails on Windows 95, 98 and ME, which have only its name.
+    if (console && WriteWide(console, wide, wideLength)) {
         free(wide);
         return;
     }
     // The console's output code page; with no console at all the OEM code page, which a new
     // console starts with.
-    UINT codePage = s_console.GetConsoleOutputCP ? s_console.GetConsoleOutputCP() : 0;
+    UINT codePage = GetConsoleOutputCP();
     if (codePage == 0) codePage = CP_OEMCP;
     int narrowLength = 0;
     char* narrow = Narrowed(wide, wideLength, codePage, &narrowLength);
@@ -151,14 +114,8 @@ void WriteText(OutputStream stream, const char* text)
 void PrintList(OutputStream stream, const char* format, va_list args)
 {
     static char s_text[4096];
-    Bind();
-    if (!s_console._vsnprintf) {
-        WriteText(stream, format);
-        return;
-    }
     // A cut text is left without its terminating zero; it keeps its line's end.
-    if (s_console._vsnprintf(s_text, sizeof(s_text) - 1, format, args) < 0)
-        s_text[sizeof(s_text) - 2] = '\n';
+    if (_vsnprintf(s_text, sizeof(s_text) - 1, format, args) < 0) s_text[sizeof(s_text) - 2] = '\n';
     s_text[sizeof(s_text) - 1] = '\0';
     WriteText(stream, s_text);
 }
@@ -181,13 +138,10 @@ void PrintError(const char* format, ...)
 
 void FormatText(char* buffer, size_t size, const char* format, ...)
 {
-    Bind();
     if (size == 0) return;
-    buffer[0] = '\0';
-    if (!s_console._vsnprintf) return;
     va_list args;
     va_start(args, format);
-    s_console._vsnprintf(buffer, size - 1, format, args);
+    _vsnprintf(buffer, size - 1, format, args);
     va_end(args);
     buffer[size - 1] = '\0';
 }

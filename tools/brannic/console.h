@@ -26,7 +26,7 @@ void PrintError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void PrintList(OutputStream stream, const char* format, va_list args)
     __attribute__((format(printf, 2, 0)));
 
-// printf's formatting into buffer, cut to its size; "" when the C runtime cannot format.
+// printf's formatting into buffer, cut to its size.
 void FormatText(char* buffer, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 

@@ -6,13 +6,11 @@
 #include "driver_service.h"
 #include "run_time_binding.h"
 
-// Bound at run time: reading a file and the processor of a 64-bit Windows are not in the list
-// of imports every Windows the program serves exports, nor is file security, which Windows
-// 95, 98 and ME do not have.
+// Bound at run time: the processor of a 64-bit Windows is known only to Windows XP SP2 and
+// later, and file security to the NT family (Windows 95, 98 and ME do not have it).
 typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, BOOL*);
 typedef BOOL(WINAPI* IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
-#define FILE_FUNCTIONS(X)                                                                          \
-    X(ReadFile, BINDING_DECLARED(ReadFile))                                                        \
+#define PROCESSOR_FUNCTIONS(X)                                                                     \
     X(IsWow64Process, IsWow64ProcessFn)                                                            \
     X(IsWow64Process2, IsWow64Process2Fn)
 #define SECURITY_FUNCTIONS(X)                                                                      \
@@ -23,39 +21,38 @@ typedef BOOL(WINAPI* IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
     X(EqualSid, BINDING_DECLARED(EqualSid))                                                        \
     X(LookupAccountSidA, BINDING_DECLARED(LookupAccountSidA))
 
-struct FileTable {
-    FILE_FUNCTIONS(BINDING_SLOT)
+struct ProcessorTable {
+    PROCESSOR_FUNCTIONS(BINDING_SLOT)
+};
+struct SecurityTable {
     SECURITY_FUNCTIONS(BINDING_SLOT)
 };
-static FileTable s_file;
+static ProcessorTable s_processor;
+static SecurityTable s_security;
 static bool s_bound;
+static bool s_hasFileSecurity;  // every slot of s_security filled
 
 static void Bind()
 {
     if (s_bound) return;
     s_bound = true;
-    FileTable& table = s_file;
-    HMODULE module = GetModuleHandleA("kernel32.dll");
-    if (module) {
-        FILE_FUNCTIONS(BINDING_RESOLVE)
-    }
-    module = LoadLibraryA("advapi32.dll");
-    if (module) {
-        SECURITY_FUNCTIONS(BINDING_RESOLVE)
-    }
+    BINDING_BIND(PROCESSOR_FUNCTIONS, s_processor, GetModuleHandleA("kernel32.dll"));
+    s_hasFileSecurity = BINDING_BIND(SECURITY_FUNCTIONS, s_security, LoadLibraryA("advapi32.dll"));
 }
 
 WORD PlatformMachine()
 {
     Bind();
     USHORT process = 0, native = 0;
-    if (s_file.IsWow64Process2 && s_file.IsWow64Process2(GetCurrentProcess(), &process, &native))
+    if (s_processor.IsWow64Process2 &&
+        s_processor.IsWow64Process2(GetCurrentProcess(), &process, &native))
         return native;
 #ifdef _WIN64
     return IMAGE_FILE_MACHINE_AMD64;
 #else
     BOOL wow64 = FALSE;
-    if (s_file.IsWow64Process && s_file.IsWow64Process(GetCurrentProcess(), &wow64) && wow64)
+    if (s_processor.IsWow64Process && s_processor.IsWow64Process(GetCurrentProcess(), &wow64) &&
+        wow64)
         return IMAGE_FILE_MACHINE_AMD64;
     return IMAGE_FILE_MACHINE_I386;
 #endif
@@ -71,15 +68,13 @@ static DWORD LoadLe(const BYTE* bytes, int size)
 
 WORD FileMachine(const char* file)
 {
-    Bind();
-    if (!s_file.ReadFile) return 0;
     HANDLE handle = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return 0;
     // The DOS header names where the PE header starts; every linker puts it in the first 4 KB.
     static BYTE s_header[4096];
     DWORD got = 0;
-    bool read = s_file.ReadFile(handle, s_header, sizeof(s_header), &got, nullptr);
+    bool read = ReadFile(handle, s_header, sizeof(s_header), &got, nullptr);
     CloseHandle(handle);
     if (!read || got < 0x40 || s_header[0] != 'M' || s_header[1] != 'Z') return 0;
     DWORD at = LoadLe(s_header + 0x3C, 4);
@@ -114,7 +109,7 @@ static const BYTE* const kAdministeringSids[] = {kSystemSid, kAdministratorsSid,
 static bool IsAdministering(PSID sid)
 {
     for (const BYTE* known : kAdministeringSids)
-        if (s_file.EqualSid(sid, (PSID)known)) return true;
+        if (s_security.EqualSid(sid, (PSID)known)) return true;
     return false;
 }
 
@@ -129,8 +124,7 @@ static void AppendAccount(char* who, size_t size, PSID sid, const char* role)
     char name[128] = "", domain[128] = "", account[300];
     DWORD nameSize = sizeof(name), domainSize = sizeof(domain);
     SID_NAME_USE use;
-    if (s_file.LookupAccountSidA &&
-        s_file.LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
+    if (s_security.LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
         FormatText(account, sizeof(account), "%s%s%s%s", domain, domain[0] ? "\\" : "", name, role);
     else
         FormatText(account, sizeof(account), "an account without a name%s", role);
@@ -148,39 +142,38 @@ WriteAccess CheckWriteAccess(const char* path, char* who, size_t size)
 {
     Bind();
     who[0] = '\0';
-    if (!s_file.GetFileSecurityA || !s_file.GetSecurityDescriptorOwner ||
-        !s_file.GetSecurityDescriptorDacl || !s_file.GetAce || !s_file.EqualSid) {
+    if (!s_hasFileSecurity) {
         FormatText(who, size, "this Windows keeps no file security");
         return kWriteAccessUnknown;
     }
     static BYTE s_descriptor[16384];
     DWORD needed = 0;
-    if (!s_file.GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                 s_descriptor, sizeof(s_descriptor), &needed)) {
+    if (!s_security.GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                     s_descriptor, sizeof(s_descriptor), &needed)) {
         FormatText(who, size, "%s", ErrorText(GetLastError()));
         return kWriteAccessUnknown;
     }
     PSECURITY_DESCRIPTOR descriptor = s_descriptor;
     BOOL present = FALSE, defaulted = FALSE;
     PSID owner = nullptr;
-    if (!s_file.GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) owner = nullptr;
+    if (!s_security.GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) owner = nullptr;
     PACL list = nullptr;
-    if (!s_file.GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) || !present ||
-        !list) {
+    if (!s_security.GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) ||
+        !present || !list) {
         // No access list at all (as on a FAT volume) lets everyone do everything.
         FormatText(who, size, "everyone (it has no access list)");
         return kOthersMayWrite;
     }
     for (DWORD i = 0; i < list->AceCount; i++) {
         ACCESS_ALLOWED_ACE* entry = nullptr;
-        if (!s_file.GetAce(list, i, (void**)&entry)) continue;
+        if (!s_security.GetAce(list, i, (void**)&entry)) continue;
         // Only entries that allow, on this object itself (not only inherited by children).
         if (entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
             (entry->Header.AceFlags & INHERIT_ONLY_ACE) || !(entry->Mask & kChangingRights))
             continue;
         PSID sid = (PSID)&entry->SidStart;
         if (IsAdministering(sid)) continue;
-        bool isOwner = owner && s_file.EqualSid(sid, owner);
+        bool isOwner = owner && s_security.EqualSid(sid, owner);
         AppendAccount(who, size, sid, isOwner ? " (owner)" : "");
         if (isOwner) owner = nullptr;
     }

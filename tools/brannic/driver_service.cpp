@@ -1,7 +1,7 @@
 // The driver service seen with brannic.exe's own calls; driver_service.h says what each gives.
 #include <string.h>
 
-#include "cli.h"
+#include "arguments.h"
 #include "console.h"
 #include "driver_file.h"
 #include "driver_protocol.h"
@@ -11,13 +11,7 @@ ServiceTable g_service;
 
 bool BindServiceFunctions()
 {
-    HMODULE module = LoadLibraryA("advapi32.dll");
-    if (!module) return false;
-    ServiceTable& table = g_service;
-    SERVICE_FUNCTIONS(BINDING_RESOLVE)
-#define SERVICE_CHECK(name, type) &&table.name
-    return true SERVICE_FUNCTIONS(SERVICE_CHECK);
-#undef SERVICE_CHECK
+    return BINDING_BIND(SERVICE_FUNCTIONS, g_service, LoadLibraryA("advapi32.dll"));
 }
 
 const char* ErrorText(DWORD error)
@@ -35,9 +29,8 @@ const char* ErrorText(DWORD error)
 void ReadServiceKey(char* image, DWORD size, DWORD* start)
 {
     HKEY key;
-    if (g_service.RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                                "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME, 0,
-                                KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (g_service.RegOpenKeyExA(HKEY_LOCAL_MACHINE, PORTIO_SERVICE_KEY_PATH, 0, KEY_QUERY_VALUE,
+                                &key) != ERROR_SUCCESS)
         return;
     DWORD type = 0, length = size - 1, value = 0;
     if (g_service.RegQueryValueExA(key, "ImagePath", nullptr, &type, (BYTE*)image, &length) ==
@@ -55,7 +48,7 @@ void ReadServiceKey(char* image, DWORD size, DWORD* start)
 }
 
 // first, then second, into out of size bytes; false when they do not fit.
-static bool Join(char* out, size_t size, const char* first, const char* second)
+static bool Concatenate(char* out, size_t size, const char* first, const char* second)
 {
     size_t a = strlen(first), b = strlen(second);
     if (a + b >= size) return false;
@@ -78,9 +71,9 @@ bool DriverFileOf(const char* imagePath, char* file, size_t size)
         UINT length = GetWindowsDirectoryA(windows, sizeof(windows) - 1);
         if (length == 0 || length >= sizeof(windows) - 1) return false;
         strcpy(windows + length, "\\");
-        return Join(file, size, windows, rest);
+        return Concatenate(file, size, windows, rest);
     }
-    return Join(file, size, rest, "");
+    return Concatenate(file, size, rest, "");
 }
 
 DWORD RecordedStartFailure(const SERVICE_STATUS& status)

@@ -4,7 +4,9 @@
 #include <string.h>
 
 #include "Brannic.h"
+#include "arguments.h"
 #include "cli.h"
+#include "library.h"
 
 static void PrintReply(DWORD status, bool withResponse, BYTE response)
 {
@@ -19,8 +21,8 @@ static int EcCommand(int, int argc, char** argv)
     int named = TakeOption(&argc, argv, "--ports", 2, ports);
     DWORD commandPort = 0, dataPort = 0, command, data;
     if (named < 0 || !CheckCount(argc, argv, 2, 2)) return kExitBadInput;
-    if (named && (!TakeNumber(ports[0], "CP", 0xFFFF, &commandPort) ||
-                  !TakeNumber(ports[1], "DP", 0xFFFF, &dataPort)))
+    if (named && (!TakeNumber(ports[0], "CP", kMaxPort, &commandPort) ||
+                  !TakeNumber(ports[1], "DP", kMaxPort, &dataPort)))
         return kExitBadInput;
     if (!TakeNumber(argv[0], "CMD", 0xFF, &command) || !TakeNumber(argv[1], "DATA", 0xFF, &data))
         return kExitBadInput;
@@ -132,11 +134,12 @@ static int DorvaneSet(int, int argc, char** argv)
 // No data: the command alone; one byte: command and data; more, or --block: a data block.
 static int DorvaneSend(int, int argc, char** argv)
 {
-    static BYTE s_data[MAX_LIST];
+    static BYTE s_data[kMaxListValues];
     bool withResponse = TakeFlag(&argc, argv, "--response");
     bool block = TakeFlag(&argc, argv, "--block");
     DWORD command, value;
-    if (!CheckCount(argc, argv, 1, 1 + MAX_LIST) || !TakeNumber(argv[0], "CMD", 0xFF, &command))
+    if (!CheckCount(argc, argv, 1, 1 + kMaxListValues) ||
+        !TakeNumber(argv[0], "CMD", 0xFF, &command))
         return kExitBadInput;
     DWORD count = argc - 1;
     if (block && count == 0) return BadInput("--block needs at least one DATA byte");

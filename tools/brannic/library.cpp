@@ -4,39 +4,50 @@
 #include <wchar.h>
 
 #include "Brannic.h"
+#include "arguments.h"
 #include "cli.h"
 #include "console.h"
 #include "driver_service.h"
 #include "library.h"
+#include "run_time_binding.h"
+#include "status.h"
 
-LibraryOptions g_library;
-static bool g_open;
+static LibraryOptions s_options;
+static bool s_open;
+
+// The wide command line, bound at run time: it is not there to be had on Windows 95.
+#define COMMAND_LINE_FUNCTIONS(X) X(GetCommandLineW, BINDING_DECLARED(GetCommandLineW))
+struct CommandLineTable {
+    COMMAND_LINE_FUNCTIONS(BINDING_SLOT)
+};
+
+void UseLibraryOptions(const LibraryOptions& options) { s_options = options; }
 
 bool OpenLibrary()
 {
-    if (g_open) return true;
+    if (s_open) return true;
     BOOL ok;
-    if (g_library.wait) {
+    if (s_options.wait) {
         ok = Brannic_Init();
     } else {
-        ok = Brannic_InitExA(g_library.install, g_library.autoStart, g_library.driverDir);
+        ok = Brannic_InitExA(s_options.install, s_options.autoStart, s_options.driverDir);
     }
     if (!ok) {
-        CallFailed(g_library.wait ? "Brannic_Init" : "Brannic_InitExA");
-        if (g_library.wait)
+        CallFailed(s_options.wait ? "Brannic_Init" : "Brannic_InitExA");
+        if (s_options.wait)
             WriteText(kStandardError, "brannic: the driver's device did not open\n");
         else
             WriteText(kStandardError,
-                      g_library.install
+                      s_options.install
                           ? "brannic: the driver's device did not open, and registering or "
                             "starting its service did not help\n"
                           : "brannic: the driver's device did not open, and starting its service "
                             "did not help\n");
         // Brannic_Init starts nothing, so neither does its explanation.
-        ExplainFailedOpen(!g_library.wait);
+        ExplainFailedOpen(!s_options.wait);
         return false;
     }
-    g_open = true;
+    s_open = true;
     return true;
 }
 
@@ -49,11 +60,9 @@ bool FolderIsAsTyped(const char* folder)
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return true;
-    // Bound at run time: the wide line is not there to be had on Windows 95.
-    typedef LPWSTR(WINAPI * GetWideLineFn)(void);
-    GetWideLineFn getWideLine = reinterpret_cast<GetWideLineFn>(reinterpret_cast<void (*)(void)>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCommandLineW")));
-    const wchar_t* wide = getWideLine ? getWideLine() : nullptr;
+    CommandLineTable table = {};
+    BINDING_BIND(COMMAND_LINE_FUNCTIONS, table, GetModuleHandleA("kernel32.dll"));
+    const wchar_t* wide = table.GetCommandLineW ? table.GetCommandLineW() : nullptr;
     const char* narrow = GetCommandLineA();
     bool same = false;
     if (wide && narrow) {
@@ -70,21 +79,16 @@ bool FolderIsAsTyped(const char* folder)
     return same;
 }
 
-void SuggestStatus()
-{
-    WriteText(kStandardError, "brannic: brannic status tells what stands in the way\n");
-}
-
 void CloseLibrary()
 {
-    if (!g_open) return;
-    if (g_library.removeService)
+    if (!s_open) return;
+    if (s_options.removeService)
         Brannic_DeInitEx(TRUE);
-    else if (g_library.wait)
+    else if (s_options.wait)
         Brannic_DeInit();
     else
         Brannic_DeInitEx(FALSE);
-    g_open = false;
+    s_open = false;
 }
 
 static int OpenCommand(int, int argc, char** argv)

@@ -1,7 +1,6 @@
-// How brannic.exe opens and closes Brannic.dll, set from the options before the command.
-#ifndef BRANNIC_CLI_LIBRARY_H
-#define BRANNIC_CLI_LIBRARY_H
-
+// How brannic.exe opens and closes Brannic.dll, as the options before the command say, and the
+// commands over the driver service.
+#pragma once
 #include <windows.h>
 
 struct LibraryOptions {
@@ -12,9 +11,11 @@ struct LibraryOptions {
     bool removeService;     // close with Brannic_DeInitEx(TRUE)
 };
 
-extern LibraryOptions g_library;
-
+// How the next open and the close go; main sets them once, from the command line.
+void UseLibraryOptions(const LibraryOptions& options);
+// Opens Brannic.dll as the options say; says why when it fails.
+bool OpenLibrary();
 // Closes the library once if a command opened it.
 void CloseLibrary();
-
-#endif  // BRANNIC_CLI_LIBRARY_H
+// False, and said, when the command line does not carry the folder exactly as it was typed.
+bool FolderIsAsTyped(const char* folder);

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "Brannic.h"
+#include "arguments.h"
 #include "cli.h"
 #include "console.h"
 #include "library.h"
@@ -64,22 +65,22 @@ static void PrintHelp()
 }
 
 // Takes the options before the command; returns the index of the command, or -1 (said).
-static int TakeGlobalOptions(int argc, char** argv)
+static int TakeGlobalOptions(int argc, char** argv, LibraryOptions* options)
 {
     bool givenAuto = false;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
         const char* option = argv[i];
         if (strcmp(option, "--wait") == 0) {
-            g_library.wait = true;
+            options->wait = true;
         } else if (strcmp(option, "--install") == 0) {
-            g_library.install = TRUE;
+            options->install = TRUE;
         } else if (strcmp(option, "--auto") == 0) {
             givenAuto = true;
         } else if (strcmp(option, "--remove") == 0) {
-            g_library.removeService = true;
+            options->removeService = true;
         } else if (strcmp(option, "--dir") == 0 && i + 1 < argc) {
-            g_library.driverDir = argv[++i];
+            options->driverDir = argv[++i];
         } else if (strcmp(option, "--dir") == 0) {
             BadInput("--dir needs a folder after it");
             return -1;
@@ -88,16 +89,16 @@ static int TakeGlobalOptions(int argc, char** argv)
             return -1;
         }
     }
-    if ((givenAuto || g_library.driverDir) && !g_library.install) {
+    if ((givenAuto || options->driverDir) && !options->install) {
         BadInput("--auto and --dir go with --install");
         return -1;
     }
-    if (g_library.driverDir && !FolderIsAsTyped(g_library.driverDir)) return -1;
-    if (g_library.wait && g_library.install) {
+    if (options->driverDir && !FolderIsAsTyped(options->driverDir)) return -1;
+    if (options->wait && options->install) {
         BadInput("--wait and --install are two ways to open; give one");
         return -1;
     }
-    g_library.autoStart = givenAuto;
+    options->autoStart = givenAuto;
     return i;
 }
 
@@ -116,8 +117,10 @@ int main(int argc, char** argv)
         Print("%s\n", BRANNIC_VERSION_STRING);
         return kExitDone;
     }
-    int at = TakeGlobalOptions(argc, argv);
+    LibraryOptions options = {};
+    int at = TakeGlobalOptions(argc, argv, &options);
     if (at < 0) return kExitBadInput;
+    UseLibraryOptions(options);
     if (at == argc) {
         BadInput("no command after the options (brannic --help lists them)");
         return kExitBadInput;
@@ -127,7 +130,7 @@ int main(int argc, char** argv)
         BadInput("unknown command \"%s\" (brannic --help lists them)", argv[at]);
         return kExitBadInput;
     }
-    int status = command->run(command->param, argc - at - 1, argv + at + 1);
+    int status = command->run(command->width, argc - at - 1, argv + at + 1);
     CloseLibrary();
     if (status == kExitBadInput)
         PrintError("usage: brannic %s%s%s\n", command->name, *command->arguments ? " " : "",

@@ -1,14 +1,14 @@
 // Commands over single I/O ports and the registers behind index/data port pairs. One
 // register goes out as a single request, several as one list request.
 #include "Brannic.h"
+#include "arguments.h"
 #include "cli.h"
-
-#define MAX_PORT 0xFFFFu
+#include "library.h"
 
 static int ReadPort(int width, int argc, char** argv)
 {
     DWORD port;
-    if (!CheckCount(argc, argv, 1, 1) || !TakeNumber(argv[0], "PORT", MAX_PORT, &port))
+    if (!CheckCount(argc, argv, 1, 1) || !TakeNumber(argv[0], "PORT", kMaxPort, &port))
         return kExitBadInput;
     if (!OpenLibrary()) return kExitCallFailed;
     DWORD value = 0;
@@ -30,7 +30,7 @@ static int ReadPort(int width, int argc, char** argv)
 static int WritePort(int width, int argc, char** argv)
 {
     DWORD port, value;
-    if (!CheckCount(argc, argv, 2, 2) || !TakeNumber(argv[0], "PORT", MAX_PORT, &port) ||
+    if (!CheckCount(argc, argv, 2, 2) || !TakeNumber(argv[0], "PORT", kMaxPort, &port) ||
         !TakeNumber(argv[1], "VALUE", MaxOfWidth(width), &value))
         return kExitBadInput;
     if (!OpenLibrary()) return kExitCallFailed;
@@ -45,16 +45,16 @@ static int WritePort(int width, int argc, char** argv)
 
 static bool TakePortPair(char** argv, DWORD* indexPort, DWORD* dataPort)
 {
-    return TakeNumber(argv[0], "INDEXPORT", MAX_PORT, indexPort) &&
-           TakeNumber(argv[1], "DATAPORT", MAX_PORT, dataPort);
+    return TakeNumber(argv[0], "INDEXPORT", kMaxPort, indexPort) &&
+           TakeNumber(argv[1], "DATAPORT", kMaxPort, dataPort);
 }
 
 // Registers of one width in the element type the list exports take.
 static BOOL ReadRegisters(int width, DWORD indexPort, DWORD dataPort, DWORD count,
                           const DWORD* indices, DWORD* values, const char** call)
 {
-    static BYTE s_bytes[2][MAX_LIST];
-    static WORD s_words[2][MAX_LIST];
+    static BYTE s_bytes[2][kMaxListValues];
+    static WORD s_words[2][kMaxListValues];
     BOOL ok;
     if (width == 4) {
         *call = count == 1 ? "Brannic_ReadIndexedDWord" : "Brannic_ReadIndexedDWordArray";
@@ -83,8 +83,8 @@ static BOOL ReadRegisters(int width, DWORD indexPort, DWORD dataPort, DWORD coun
 static BOOL WriteRegisters(int width, DWORD indexPort, DWORD dataPort, DWORD count,
                            const DWORD* indices, const DWORD* values, const char** call)
 {
-    static BYTE s_bytes[2][MAX_LIST];
-    static WORD s_words[2][MAX_LIST];
+    static BYTE s_bytes[2][kMaxListValues];
+    static WORD s_words[2][kMaxListValues];
     if (width == 4) {
         *call = count == 1 ? "Brannic_WriteIndexedDWord" : "Brannic_WriteIndexedDWordArray";
         return count == 1
@@ -113,9 +113,10 @@ static BOOL WriteRegisters(int width, DWORD indexPort, DWORD dataPort, DWORD cou
 
 static int ReadRegisterCommand(int width, int argc, char** argv)
 {
-    static DWORD s_indices[MAX_LIST], s_values[MAX_LIST];
+    static DWORD s_indices[kMaxListValues], s_values[kMaxListValues];
     DWORD indexPort, dataPort;
-    if (!CheckCount(argc, argv, 3, 2 + MAX_LIST) || !TakePortPair(argv, &indexPort, &dataPort))
+    if (!CheckCount(argc, argv, 3, 2 + kMaxListValues) ||
+        !TakePortPair(argv, &indexPort, &dataPort))
         return kExitBadInput;
     DWORD count = argc - 2;
     for (DWORD i = 0; i < count; i++)
@@ -131,9 +132,10 @@ static int ReadRegisterCommand(int width, int argc, char** argv)
 
 static int WriteRegisterCommand(int width, int argc, char** argv)
 {
-    static DWORD s_indices[MAX_LIST], s_values[MAX_LIST];
+    static DWORD s_indices[kMaxListValues], s_values[kMaxListValues];
     DWORD indexPort, dataPort;
-    if (!CheckCount(argc, argv, 3, 2 + MAX_LIST) || !TakePortPair(argv, &indexPort, &dataPort))
+    if (!CheckCount(argc, argv, 3, 2 + kMaxListValues) ||
+        !TakePortPair(argv, &indexPort, &dataPort))
         return kExitBadInput;
     DWORD count = argc - 2;
     for (DWORD i = 0; i < count; i++)

@@ -6,21 +6,29 @@
 #include <string.h>
 
 #include "Brannic.h"
+#include "arguments.h"
 #include "cli.h"
 #include "console.h"
 #include "driver_file.h"
 #include "driver_protocol.h"
 #include "driver_service.h"
+#include "run_time_binding.h"
+#include "status.h"
 
 // NtQuerySemaphore reads the lock's count without taking it.
 typedef LONG(WINAPI* QuerySemaphoreFn)(HANDLE, int, void*, ULONG, ULONG*);
+#define NTDLL_FUNCTIONS(X) X(NtQuerySemaphore, QuerySemaphoreFn)
+struct NtdllTable {
+    NTDLL_FUNCTIONS(BINDING_SLOT)
+};
 struct SemaphoreBasicInformation {
     LONG current, maximum;
 };
 const DWORD kSemaphoreQueryState = 0x0001;  // the right NtQuerySemaphore needs
 
-static void Line(const char* what, const char* format, ...) __attribute__((format(printf, 2, 3)));
-static void Line(const char* what, const char* format, ...)
+static void PrintFinding(const char* what, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+static void PrintFinding(const char* what, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -69,12 +77,12 @@ static void CheckWriteAccessOf(const char* what, const char* path, Findings* fou
 {
     char who[512];
     switch (CheckWriteAccess(path, who, sizeof(who))) {
-    case kAdministratorsOnly: Line(what, "administrators only"); break;
+    case kAdministratorsOnly: PrintFinding(what, "administrators only"); break;
     case kOthersMayWrite:
         found->othersMayWrite = true;
-        Line(what, "not only administrators: %s", who);
+        PrintFinding(what, "not only administrators: %s", who);
         break;
-    case kWriteAccessUnknown: Line(what, "cannot tell: %s", who); break;
+    case kWriteAccessUnknown: PrintFinding(what, "cannot tell: %s", who); break;
     }
 }
 
@@ -84,12 +92,13 @@ static void CheckDriverFile(Findings* found)
     found->platformMachine = PlatformMachine();
     found->fileMachine = FileMachine(found->file);
     if (!found->fileMachine)
-        Line("driver file machine", "unknown: the file cannot be read or is no driver");
+        PrintFinding("driver file machine", "unknown: the file cannot be read or is no driver");
     else if (found->fileMachine == found->platformMachine)
-        Line("driver file machine", "%s, as this Windows needs", MachineName(found->fileMachine));
+        PrintFinding("driver file machine", "%s, as this Windows needs",
+                     MachineName(found->fileMachine));
     else
-        Line("driver file machine", "%s, but this Windows loads only %s drivers",
-             MachineName(found->fileMachine), MachineName(found->platformMachine));
+        PrintFinding("driver file machine", "%s, but this Windows loads only %s drivers",
+                     MachineName(found->fileMachine), MachineName(found->platformMachine));
 
     CheckWriteAccessOf("driver file write access", found->file, found);
     char folder[MAX_PATH];
@@ -110,13 +119,14 @@ static void CheckService(SC_HANDLE manager, Findings* found)
     if (!service) {
         DWORD error = GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
-            Line("service " PORTIO_SERVICE_NAME, "not registered");
+            PrintFinding("service " PORTIO_SERVICE_NAME, "not registered");
         else
-            Line("service " PORTIO_SERVICE_NAME, "cannot be looked at: %s", ErrorText(error));
+            PrintFinding("service " PORTIO_SERVICE_NAME, "cannot be looked at: %s",
+                         ErrorText(error));
         return;
     }
     found->registered = true;
-    Line("service " PORTIO_SERVICE_NAME, "registered");
+    PrintFinding("service " PORTIO_SERVICE_NAME, "registered");
 
     static BYTE s_buffer[8192];
     QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(s_buffer);
@@ -130,39 +140,42 @@ static void CheckService(SC_HANDLE manager, Findings* found)
         ReadServiceKey(image, sizeof(image), &start);
         if (!image[0] && config->lpBinaryPathName)
             FormatText(image, sizeof(image), "%s", config->lpBinaryPathName);
-        Line("service display name", "%s", config->lpDisplayName ? config->lpDisplayName : "");
+        PrintFinding("service display name", "%s",
+                     config->lpDisplayName ? config->lpDisplayName : "");
         if (start == config->dwStartType)
-            Line("service start type", "%s", StartTypeText(start));
+            PrintFinding("service start type", "%s", StartTypeText(start));
         else
-            Line("service start type",
-                 "%s; the service manager holds \"%s\" until Windows restarts",
-                 StartTypeText(start), StartTypeText(config->dwStartType));
-        Line("service image path", "%s", image);
+            PrintFinding("service start type",
+                         "%s; the service manager holds \"%s\" until Windows restarts",
+                         StartTypeText(start), StartTypeText(config->dwStartType));
+        PrintFinding("service image path", "%s", image);
         found->disabled = config->dwStartType == SERVICE_DISABLED;
         DWORD attributes = INVALID_FILE_ATTRIBUTES;
         if (DriverFileOf(image, found->file, sizeof(found->file)))
             attributes = GetFileAttributesA(found->file);
         found->fileMissing =
             attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        Line("driver file", "%s %s", found->fileMissing ? "missing:" : "found:", found->file);
+        PrintFinding("driver file", "%s %s",
+                     found->fileMissing ? "missing:" : "found:", found->file);
         if (!found->fileMissing) CheckDriverFile(found);
     } else {
-        Line("service configuration", "cannot be read: %s", ErrorText(GetLastError()));
+        PrintFinding("service configuration", "cannot be read: %s", ErrorText(GetLastError()));
     }
 
     // A change that changes nothing is refused for a service marked for deletion; asking
     // needs the right to change the service.
     SC_HANDLE changer = g_service.OpenServiceA(manager, PORTIO_SERVICE_NAME, SERVICE_CHANGE_CONFIG);
     if (!changer) {
-        Line("service marked for deletion", "cannot tell: %s", ErrorText(GetLastError()));
+        PrintFinding("service marked for deletion", "cannot tell: %s", ErrorText(GetLastError()));
     } else {
         found->deleting = !g_service.ChangeServiceConfigA(
                               changer, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
                           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-        Line("service marked for deletion",
-             found->deleting ? "yes: it goes once its driver has stopped and no program holds it"
-                             : "no");
+        PrintFinding("service marked for deletion",
+                     found->deleting
+                         ? "yes: it goes once its driver has stopped and no program holds it"
+                         : "no");
         g_service.CloseServiceHandle(changer);
     }
 
@@ -171,18 +184,19 @@ static void CheckService(SC_HANDLE manager, Findings* found)
     SERVICE_STATUS status = {};
     if (g_service.QueryServiceStatus(service, &status)) {
         found->running = status.dwCurrentState == SERVICE_RUNNING;
-        Line("service state", "%s", StateText(status.dwCurrentState));
+        PrintFinding("service state", "%s", StateText(status.dwCurrentState));
         if (status.dwCurrentState == SERVICE_STOPPED) {
             found->startFailure = RecordedStartFailure(status);
             if (found->startFailure)
-                Line("service last start", "failed: %s", StartFailureText(found->startFailure));
+                PrintFinding("service last start", "failed: %s",
+                             StartFailureText(found->startFailure));
             else if (status.dwWin32ExitCode == ERROR_SERVICE_NEVER_STARTED)
-                Line("service last start", "none since Windows started");
+                PrintFinding("service last start", "none since Windows started");
             else
-                Line("service last start", "no failure recorded");
+                PrintFinding("service last start", "no failure recorded");
         }
     } else {
-        Line("service state", "cannot be read: %s", ErrorText(GetLastError()));
+        PrintFinding("service state", "cannot be read: %s", ErrorText(GetLastError()));
     }
     g_service.CloseServiceHandle(service);
 }
@@ -192,12 +206,13 @@ static void CheckDevice(Findings* found)
     HANDLE device = CreateFileA(PORTIO_DEVICE_PATH, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         found->deviceError = GetLastError();
-        Line("device " PORTIO_DEVICE_PATH, "does not open: %s", ErrorText(found->deviceError));
+        PrintFinding("device " PORTIO_DEVICE_PATH, "does not open: %s",
+                     ErrorText(found->deviceError));
         return;
     }
     CloseHandle(device);
     found->deviceOpens = true;
-    Line("device " PORTIO_DEVICE_PATH, "opens");
+    PrintFinding("device " PORTIO_DEVICE_PATH, "opens");
 }
 
 // Opened only to read its count: nothing here takes the lock.
@@ -206,19 +221,20 @@ static void CheckEcLock()
     const char* what = "EC lock \"" PORTIO_EC_LOCK_NAME "\"";
     HANDLE lock = OpenSemaphoreA(kSemaphoreQueryState, FALSE, PORTIO_EC_LOCK_NAME);
     if (!lock) {
-        Line(what, "does not exist now (no program is sending Dorvane EC commands)");
+        PrintFinding(what, "does not exist now (no program is sending Dorvane EC commands)");
         return;
     }
-    QuerySemaphoreFn query = reinterpret_cast<QuerySemaphoreFn>(reinterpret_cast<void (*)(void)>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySemaphore")));
+    NtdllTable ntdll = {};
     SemaphoreBasicInformation info = {-1, -1};
-    if (query && query(lock, 0, &info, sizeof(info), nullptr) == 0)
-        Line(what, info.current > 0 ? "exists now, free"
-                                    : "exists now, taken (a send is under way, or a program "
-                                      "that died holding it keeps it taken while others "
-                                      "contend for it)");
+    if (BINDING_BIND(NTDLL_FUNCTIONS, ntdll, GetModuleHandleA("ntdll.dll")) &&
+        ntdll.NtQuerySemaphore(lock, 0, &info, sizeof(info), nullptr) == 0)
+        PrintFinding(what, info.current > 0
+                               ? "exists now, free"
+                               : "exists now, taken (a send is under way, or a program "
+                                 "that died holding it keeps it taken while others "
+                                 "contend for it)");
     else
-        Line(what, "exists now");
+        PrintFinding(what, "exists now");
     CloseHandle(lock);
 }
 
@@ -283,26 +299,27 @@ int StatusCommand(int, int argc, char** argv)
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     if (!GetVersionExA(&version)) {
-        Line("platform", "unknown: %s", ErrorText(GetLastError()));
+        PrintFinding("platform", "unknown: %s", ErrorText(GetLastError()));
         return kExitCallFailed;
     }
     if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
-        Line("platform",
-             "Windows %lu.%lu, not of the NT family: the port commands use the "
-             "processor's port instructions and need no driver; the register, EC and Dorvane "
-             "commands are refused here",
-             version.dwMajorVersion, version.dwMinorVersion);
+        PrintFinding(
+            "platform",
+            "Windows %lu.%lu, not of the NT family: the port commands use the "
+            "processor's port instructions and need no driver; the register, EC and Dorvane "
+            "commands are refused here",
+            version.dwMajorVersion, version.dwMinorVersion);
         return kExitDone;
     }
-    Line("platform",
-         "Windows NT family %lu.%lu (build %lu): every request goes through the "
-         "driver",
-         version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber & 0xFFFF);
+    PrintFinding("platform",
+                 "Windows NT family %lu.%lu (build %lu): every request goes through the "
+                 "driver",
+                 version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber & 0xFFFF);
 
     Findings found;
     SC_HANDLE manager = nullptr;
     if (!BindServiceFunctions()) {
-        Line("service manager", "its functions are missing from advapi32.dll");
+        PrintFinding("service manager", "its functions are missing from advapi32.dll");
     } else {
         // What registering takes: the library asks the manager for all access.
         SC_HANDLE full = g_service.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -312,11 +329,12 @@ int StatusCommand(int, int argc, char** argv)
         if (manager)
             CheckService(manager, &found);
         else
-            Line("service manager", "cannot be asked: %s", ErrorText(GetLastError()));
+            PrintFinding("service manager", "cannot be asked: %s", ErrorText(GetLastError()));
     }
     CheckDevice(&found);
     CheckEcLock();
-    Line("rights to register a service", found.rights ? "yes" : "no (not an administrator)");
+    PrintFinding("rights to register a service",
+                 found.rights ? "yes" : "no (not an administrator)");
     if (manager) g_service.CloseServiceHandle(manager);
 
     Advise(found);

@@ -1,9 +1,8 @@
-// Requests between Brannic.dll and the port I/O driver: the device and its service, the code
-// rule, every request code, and the layout of the records; and the EC lock, which every
-// program that sends Dorvane EC commands shares. Shared by the library, brannic.exe, the
-// stand-in driver and the tests, so it is plain C.
-#ifndef DRIVER_PROTOCOL_H
-#define DRIVER_PROTOCOL_H
+// The contract between any host library and the port I/O driver: the device, the service and
+// its registry key, the code rule, every request code, and the layout of the records; and the
+// EC lock, which every program that sends Dorvane EC commands shares. Included by its own name
+// by the library, brannic.exe, the stand-in driver and the tests, so it is plain C.
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -19,6 +18,8 @@
 #define PORTIO_DOS_NAME_W L"\\DosDevices\\Quorvel_NTPortIO"
 #define PORTIO_SERVICE_NAME "QuorvelPortIO"
 #define PORTIO_SERVICE_DISPLAY_NAME "Quorvel General Port I/O"
+// The service's key under HKEY_LOCAL_MACHINE, which holds "ImagePath" and "Start".
+#define PORTIO_SERVICE_KEY_PATH "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME
 #define PORTIO_DRIVER_FILE "Tamsk.sys"
 // A named semaphore, initial and maximum count 1: the Dorvane sending requests hold it.
 #define PORTIO_EC_LOCK_NAME "Dorvane Utility Semaphore Object"
@@ -158,5 +159,3 @@ static inline uint32_t PortioLoadLe(const uint8_t* from, unsigned width)
     for (i = 0; i < width; i++) value |= (uint32_t)from[i] << (8 * i);
     return value;
 }
-
-#endif  // DRIVER_PROTOCOL_H
