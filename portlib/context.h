@@ -1,6 +1,5 @@
 // The library context, written only by context.cpp and read by every request.
-#ifndef PORTLIB_CONTEXT_H
-#define PORTLIB_CONTEXT_H
+#pragma once
 
 #include <windows.h>
 
@@ -10,5 +9,3 @@ extern DWORD g_contextOpenCount;
 extern DWORD g_contextNtFlag;
 // The one driver device handle; valid while open on the NT family.
 extern HANDLE g_contextDevice;
-
-#endif

@@ -1,8 +1,7 @@
 // One synchronous driver request, the guard that every request export applies first, and
 // what the request families share to move values: from and to the caller's memory (in the
 // caller's own types) and into records (little-endian bytes, driver_protocol.h).
-#ifndef PORTLIB_DRIVER_REQUESTS_H
-#define PORTLIB_DRIVER_REQUESTS_H
+#pragma once
 
 #include <windows.h>
 #include <stddef.h>
@@ -39,5 +38,3 @@ static inline void StoreToCaller(void* to, uint32_t value, DWORD width)
 // the driver contract's 32-bit lengths or the heap has no room. FreeRecord gives it back.
 uint8_t* AllocateRecord(uint64_t size);
 void FreeRecord(uint8_t* record);
-
-#endif

@@ -1,6 +1,5 @@
 // The EC reply, shared by the EC command and Dorvane index-method requests.
-#ifndef PORTLIB_EC_COMMAND_H
-#define PORTLIB_EC_COMMAND_H
+#pragma once
 
 #include <windows.h>
 #include <stdint.h>
@@ -12,5 +11,3 @@ DWORD EcRequest(DWORD code, const uint8_t* record, DWORD size);
 // As EcRequest with the 5-byte reply; on a nonzero status the response byte is stored at
 // response when that is not null.
 DWORD EcRequestWithResponse(DWORD code, const uint8_t* record, DWORD size, BYTE* response);
-
-#endif

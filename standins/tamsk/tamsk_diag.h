@@ -1,8 +1,7 @@
 // What only the stand-in driver Tamsk.sys and the tests share: its diagnostic requests and the
 // rules of its simulated machine. The library's contract with any driver is driver_protocol.h.
 // Plain C, for the driver.
-#ifndef TAMSK_DIAG_H
-#define TAMSK_DIAG_H
+#pragma once
 
 #include "driver_protocol.h"
 
@@ -125,5 +124,3 @@ static inline uint32_t PortioUnwrittenRegister(uint32_t indexPort, uint32_t inde
     return (index ^ 0xA5A5A5A5u) + indexPort;
 }
 static inline uint8_t PortioUnwrittenEcRam(uint32_t address) { return (uint8_t)(address ^ 0xC3u); }
-
-#endif  // TAMSK_DIAG_H

@@ -7,8 +7,7 @@
 //   what Windows' own console tools write and what cmd's `for /f` and PowerShell read; a
 //   process without a console writes the OEM code page, the one a new console starts with,
 //   so a script reads the same bytes however the program was started. Lines end in CR LF.
-#ifndef BRANNIC_CLI_CONSOLE_H
-#define BRANNIC_CLI_CONSOLE_H
+#pragma once
 
 #include <stdarg.h>
 #include <stddef.h>
@@ -29,5 +28,3 @@ void PrintList(OutputStream stream, const char* format, va_list args)
 // printf's formatting into buffer, cut to its size.
 void FormatText(char* buffer, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
-
-#endif  // BRANNIC_CLI_CONSOLE_H

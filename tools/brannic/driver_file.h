@@ -1,8 +1,7 @@
 // The registered driver file itself: the processor it is built for, against the one this
 // Windows loads drivers for, and who may change the file or its folder (and so have their own
 // code run in the kernel at the driver's next start).
-#ifndef BRANNIC_CLI_DRIVER_FILE_H
-#define BRANNIC_CLI_DRIVER_FILE_H
+#pragma once
 
 #include <windows.h>
 
@@ -23,5 +22,3 @@ enum WriteAccess {
 // of `path` (a file or a folder): the accounts its access list allows that, and its owner,
 // who may always change the access list.
 WriteAccess CheckWriteAccess(const char* path, char* who, size_t size);
-
-#endif  // BRANNIC_CLI_DRIVER_FILE_H

@@ -2,8 +2,7 @@
 // exports only return 0: the service manager's and the registry's functions, bound at run time
 // (Windows 95 has no service manager, and there brannic.exe must still load), the registered
 // image path, why a start failed in words, and the explanation of a failed open.
-#ifndef BRANNIC_CLI_DRIVER_SERVICE_H
-#define BRANNIC_CLI_DRIVER_SERVICE_H
+#pragma once
 
 #include <windows.h>
 
@@ -52,5 +51,3 @@ const char* StartFailureAdvice(DWORD error);
 // learn it: the service's record of its last start or, when `mayStart` and there is none, the
 // error of a start made now; and a driver file built for another processor.
 void ExplainFailedOpen(bool mayStart);
-
-#endif  // BRANNIC_CLI_DRIVER_SERVICE_H
