@@ -8,7 +8,8 @@
 
 DWORD MaxOfWidth(int width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
-bool ParseNumber(const char* text, size_t length, DWORD* value)
+// Parses a decimal or 0x-hex number of up to 32 bits from text[0..length).
+static bool ParseNumber(const char* text, size_t length, DWORD* value)
 {
     unsigned base = 10;
     size_t i = 0;

@@ -3,12 +3,8 @@
 #pragma once
 #include <windows.h>
 
-#include <stddef.h>
-
 // The largest value of a width in bytes (1, 2 or 4).
 DWORD MaxOfWidth(int width);
-// Parses a decimal or 0x-hex number of up to 32 bits from text[0..length).
-bool ParseNumber(const char* text, size_t length, DWORD* value);
 // Parses `text` as the value `what` of at most `max`; says what is wrong when it is not.
 bool TakeNumber(const char* text, const char* what, DWORD max, DWORD* value);
 // Parses "A=B" into two values; says what is wrong when it cannot.
