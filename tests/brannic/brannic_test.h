@@ -1,5 +1,6 @@
 // Shared by brannic.exe's test programs: running it, describing a run, and the driver service
-// taken away for a case and put back for the others.
+// taken away for a case and put back for the others; the fixtures of every program that uses
+// the stand-in driver are in driver_test.h.
 #ifndef BRANNIC_TEST_H
 #define BRANNIC_TEST_H
 
@@ -7,11 +8,14 @@
 
 #include <string>
 
-#include "driver_diag.h"
+#include "driver_test.h"
 #include "program_run.h"
 #include "test_support.h"
 
 namespace brannic_test {
+
+using driver_diag::CodeText;
+using driver_diag::FreshDriver;
 
 inline ProgramRun Brannic(const std::string& arguments)
 {
@@ -26,17 +30,12 @@ inline std::string Described(const std::string& arguments, const ProgramRun& run
 
 // A case that starts with no driver service; the stand-in goes back to how the other tests
 // expect it, registered and running.
-class CommandLineService : public ::testing::Test {
+class CommandLineService : public driver_diag::WithoutDriverService {
 protected:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(driver_diag::StopAndRemove(&error)) << error;
-    }
     void TearDown() override
     {
+        WithoutDriverService::TearDown();
         std::string error;
-        EXPECT_TRUE(driver_diag::StopAndRemove(&error)) << error;
         EXPECT_TRUE(driver_diag::InstallAndStart(&error)) << error;
     }
 };

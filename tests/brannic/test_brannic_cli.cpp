@@ -2,14 +2,12 @@
 // exit status, for every family of commands, bad input, failing calls and the service.
 #include "brannic_test.h"
 #include "code_page_sample.h"
-#include "portlib_test.h"
 
 #include <algorithm>
 #include <regex>
 #include <sstream>
 
 using namespace brannic_test;
-using namespace portlib_test;
 
 namespace {
 
@@ -261,12 +259,7 @@ TEST_F(CommandLineService, RegistersStartsAndRemovesTheDriverService)
     EXPECT_EQ("0xDA\n", run.out);
     EXPECT_TRUE(driver_diag::IsRunning());
     // An existing registration gets its start type in the registry, not from the manager.
-    DWORD start = 0, size = sizeof(start);
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegGetValueA(HKEY_LOCAL_MACHINE,
-                           "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME, "Start",
-                           RRF_RT_REG_DWORD, nullptr, &start, &size));
-    EXPECT_EQ(DWORD(SERVICE_AUTO_START), start);
+    EXPECT_EQ(DWORD(SERVICE_AUTO_START), driver_diag::ReadRegistration().start);
 
     // Removed on the way out: the running driver is marked for deletion.
     run = Brannic("--remove open");

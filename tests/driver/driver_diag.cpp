@@ -181,6 +181,24 @@ bool QueryConfig(ServiceConfig* config)
     return true;
 }
 
+Registration ReadRegistration()
+{
+    Registration now;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME, 0,
+                      KEY_QUERY_VALUE, &key))
+        return now;
+    now.exists = true;
+    WCHAR text[1024] = {};
+    DWORD size = sizeof(text) - sizeof(WCHAR), startSize = sizeof(now.start);
+    if (RegQueryValueExW(key, L"ImagePath", nullptr, nullptr, (BYTE*)text, &size) == 0)
+        now.imagePath = text;
+    RegQueryValueExW(key, L"Start", nullptr, nullptr, (BYTE*)&now.start, &startSize);
+    RegCloseKey(key);
+    return now;
+}
+
 bool Call(HANDLE device, uint32_t code, const void* in, DWORD inLen, void* out, DWORD outLen,
           DWORD* bytesReturned, DWORD* error)
 {

@@ -1,0 +1,98 @@
+// What the test programs of every area that use the stand-in driver share: byte strings, a
+// logged request against the one meant, the driver made sure of, and fixtures that start from
+// a fresh driver or from no driver service at all. Link driver_diag.
+#ifndef DRIVER_TEST_H
+#define DRIVER_TEST_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "driver_diag.h"
+
+namespace driver_diag {
+
+// The low `width` bytes of value, little-endian.
+inline Bytes Le(uint32_t value, unsigned width)
+{
+    Bytes bytes;
+    for (unsigned i = 0; i < width; i++) bytes.push_back(uint8_t(value >> (8 * i)));
+    return bytes;
+}
+
+inline Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+inline Bytes Zeros(size_t n) { return Bytes(n, 0); }
+
+// One logged request against what was meant to go out.
+inline ::testing::AssertionResult IsRequest(const PortioDiagLogEntry& entry, uint32_t code,
+                                            const Bytes& input, uint32_t outputLength)
+{
+    size_t kept = entry.inputLength < PORTIO_DIAG_LOG_INPUT_BYTES ? entry.inputLength
+                                                                  : PORTIO_DIAG_LOG_INPUT_BYTES;
+    Bytes seen(entry.input, entry.input + kept);
+    if (entry.code == code && entry.inputLength == input.size() && seen == input &&
+        entry.outputLength == outputLength)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "sent code " << CodeText(entry.code) << ", input " << entry.inputLength << " bytes ["
+           << Hex(seen) << "], output length " << entry.outputLength << "; expected code "
+           << CodeText(code) << ", input " << input.size() << " bytes [" << Hex(input)
+           << "], output length " << outputLength;
+}
+
+// Installs the stand-in driver unless it already runs.
+inline void EnsureDriver()
+{
+    std::string error;
+    if (!IsRunning()) {
+        ASSERT_TRUE(InstallAndStart(&error)) << error;
+    }
+}
+
+// A case that starts with the stand-in driver running and its log, counts, fault and machine
+// cleared.
+class FreshDriver : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureDriver(); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(diag.IsOpen())
+            << "the stand-in driver's device does not open, error " << GetLastError();
+        ASSERT_TRUE(diag.Reset());
+        ASSERT_TRUE(diag.ResetMachine());
+    }
+
+    Device diag;
+};
+
+// A case that starts with no driver service and leaves none, unless it set leaveServiceAlone
+// (it ends holding handles to the service, which then cannot go before the process ends).
+class WithoutDriverService : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(StopAndRemove(&error)) << error;
+    }
+    void TearDown() override
+    {
+        std::string error;
+        if (!leaveServiceAlone) {
+            EXPECT_TRUE(StopAndRemove(&error)) << error;
+        }
+    }
+
+    bool leaveServiceAlone = false;
+};
+
+}  // namespace driver_diag
+
+#endif  // DRIVER_TEST_H
