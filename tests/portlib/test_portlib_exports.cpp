@@ -158,27 +158,19 @@ std::vector<SweepCase> SweepCases()
         Open open = missing < 0 ? Open::kSent : Open::kRefused;
         auto byte = [missing](O& o, int i) { return i == missing ? nullptr : &As<BYTE>(o)[i]; };
         auto word = [missing](O& o, int i) { return i == missing ? nullptr : &As<WORD>(o)[i]; };
-        add(
-            "GetDorvaneIndexMethodIoAddress(" + which + ")",
-            [=](O& o) {
-                return (DWORD)Brannic_GetDorvaneIndexMethodIoAddress(word(o, 0), word(o, 1),
-                                                                     word(o, 2), word(o, 3));
-            },
-            open);
-        add(
-            "GetDorvaneIndexMethodEcPortDevice(" + which + ")",
-            [=](O& o) {
-                return (DWORD)Brannic_GetDorvaneIndexMethodEcPortDevice(byte(o, 0), byte(o, 1),
-                                                                        byte(o, 2), byte(o, 3));
-            },
-            open);
-        add(
-            "GetDorvaneIndexMethodEcAddress(" + which + ")",
-            [=](O& o) {
-                return (DWORD)Brannic_GetDorvaneIndexMethodEcAddress(word(o, 0), word(o, 1),
-                                                                     word(o, 2), word(o, 3));
-            },
-            open);
+        // A get of four values, each through a pointer into the outputs made by `pointer`.
+        auto get = [&](const char* name, auto fn, auto pointer) {
+            add(
+                std::string(name) + "(" + which + ")",
+                [=](O& o) {
+                    return (DWORD)fn(pointer(o, 0), pointer(o, 1), pointer(o, 2), pointer(o, 3));
+                },
+                open);
+        };
+        get("Brannic_GetDorvaneIndexMethodIoAddress", Brannic_GetDorvaneIndexMethodIoAddress, word);
+        get("Brannic_GetDorvaneIndexMethodEcPortDevice", Brannic_GetDorvaneIndexMethodEcPortDevice,
+            byte);
+        get("Brannic_GetDorvaneIndexMethodEcAddress", Brannic_GetDorvaneIndexMethodEcAddress, word);
     }
     // Dorvane sends: null responses, null data and the block counts.
     CALL_CASE(Open::kSent, false, Brannic_SendDorvaneIndexMethodEcCommand(kWide));

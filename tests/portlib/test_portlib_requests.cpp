@@ -14,7 +14,31 @@ namespace {
 
 const uint32_t kCanary = 0xC5C5C5C5;
 
-class LibraryRequests : public OpenLibrary {};
+class LibraryRequests : public OpenLibrary {
+protected:
+    // What call gives when the driver answers status 2 (whenStatus2, and the response byte
+    // storedWithStatus2 unless that is -1) and status 0, leaves the reply unfilled, or fails
+    // the request: 0, with the response byte (preset 0xEE) left alone.
+    void ExpectFaultResults(const std::function<DWORD(BYTE*)>& call, DWORD whenStatus2,
+                            int storedWithStatus2 = -1)
+    {
+        BYTE response = 0xEE;
+        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 2, 1));
+        EXPECT_EQ(whenStatus2, call(&response)) << "status 2";
+        if (storedWithStatus2 >= 0) {
+            EXPECT_EQ(storedWithStatus2, response) << "the response with status 2";
+        }
+        response = 0xEE;
+        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 0, 1));
+        EXPECT_EQ(0u, call(&response)) << "status 0";
+        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_SHORT_FILL, 0, 1));
+        DirtyStack();
+        EXPECT_EQ(0u, call(&response)) << "an unfilled reply";
+        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_FAIL, 0, 1));
+        EXPECT_EQ(0u, call(&response)) << "a failed request";
+        EXPECT_EQ(0xEE, response) << "stored after status 0, an unfilled reply or a failure";
+    }
+};
 
 uint32_t Mask(unsigned width) { return width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
@@ -287,21 +311,9 @@ TEST_F(LibraryRequests, EcCommandsSendTheirRecordsAndReturnTheStatus)
             Cat({e.ports ? Cat({Le(0x6C, 4), Le(0x68, 4)}) : Bytes(), {0x80, 0x15}, Zeros(16)}),
             e.response ? 5 : 4);
         EXPECT_EQ(expected, response);
-
-        response = 0xEE;
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 2, 1));
-        EXPECT_EQ(2u, e.call(0x6C, 0x68, 0x80, 0x15, &response)) << "status 2 is the result";
-        EXPECT_EQ(expected, response);
-        // A zero status, a failed request and a reply left unfilled store nothing.
-        response = 0xEE;
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 0, 1));
-        EXPECT_EQ(0u, e.call(0x6C, 0x68, 0x80, 0x15, &response)) << "status 0";
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_FAIL, 0, 1));
-        EXPECT_EQ(0u, e.call(0x6C, 0x68, 0x80, 0x15, &response)) << "a failed request";
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_SHORT_FILL, 0, 1));
-        DirtyStack();
-        EXPECT_EQ(0u, e.call(0x6C, 0x68, 0x80, 0x15, &response)) << "an unfilled reply";
-        EXPECT_EQ(0xEE, response);
+        // Status 2 is the result.
+        ExpectFaultResults([&e](BYTE* r) { return e.call(0x6C, 0x68, 0x80, 0x15, r); }, 2,
+                           expected);
         // A null response pointer still sends and returns the status.
         EXPECT_EQ(PORTIO_EC_STATUS_OK, e.call(0x6C, 0x68, 0x80, 0x15, nullptr));
     }
@@ -340,16 +352,8 @@ TEST_F(LibraryRequests, DorvaneSetRecordsCarryTheLowBytesInParameterOrder)
         ASSERT_TRUE(diag.Reset());
         EXPECT_EQ(1, c.call());
         ExpectOneRequest(c.name, c.code, c.record, 4);
-
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 2, 1));
-        EXPECT_EQ(1, c.call()) << "a nonzero status gives 1, not the status";
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 0, 1));
-        EXPECT_EQ(0, c.call()) << "status 0";
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_SHORT_FILL, 0, 1));
-        DirtyStack();
-        EXPECT_EQ(0, c.call()) << "an unfilled reply";
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_FAIL, 0, 1));
-        EXPECT_EQ(0, c.call()) << "a failed request";
+        // A nonzero status gives 1, not the status.
+        ExpectFaultResults([&c](BYTE*) { return (DWORD)c.call(); }, 1);
     }
 }
 
@@ -461,19 +465,7 @@ TEST_F(LibraryRequests, DorvaneSendsCarryTheirRecordsAndResults)
         ExpectOneRequest(e.name, e.code, e.record, e.reply);
         // Commands other than read, write and select answer command ^ 0xFF.
         EXPECT_EQ(e.reply == 5 ? uint8_t(e.record[0] ^ 0xFF) : 0xEE, response);
-
-        response = 0xEE;
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 2, 1));
-        EXPECT_EQ(e.flagResult ? 1u : 2u, e.call(&response)) << "status 2";
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_STATUS, 0, 1));
-        response = 0xEE;
-        EXPECT_EQ(0u, e.call(&response)) << "status 0";
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_SHORT_FILL, 0, 1));
-        DirtyStack();
-        EXPECT_EQ(0u, e.call(&response)) << "an unfilled reply";
-        ASSERT_TRUE(diag.SetFault(PORTIO_FAULT_FAIL, 0, 1));
-        EXPECT_EQ(0u, e.call(&response)) << "a failed request";
-        EXPECT_EQ(0xEE, response) << "stored after status 0, an unfilled reply or a failure";
+        ExpectFaultResults(e.call, e.flagResult ? 1u : 2u);
     }
     ASSERT_TRUE(diag.Reset());
     EXPECT_EQ(PORTIO_EC_STATUS_OK,
