@@ -17,10 +17,14 @@ namespace brannic_test {
 using driver_diag::CodeText;
 using driver_diag::FreshDriver;
 
-inline ProgramRun Brannic(const std::string& arguments)
+inline std::wstring BrannicPath() { return Widened(BinDir() + "\\brannic.exe"); }
+
+// A run of brannic; the wide form carries a command line that the narrow one cannot.
+inline ProgramRun Brannic(const std::wstring& arguments)
 {
-    return RunProgram(BinDir() + "\\brannic.exe", arguments);
+    return RunProgram(BrannicPath(), arguments);
 }
+inline ProgramRun Brannic(const std::string& arguments) { return Brannic(Widened(arguments)); }
 
 inline std::string Described(const std::string& arguments, const ProgramRun& run)
 {

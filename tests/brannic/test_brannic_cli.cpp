@@ -281,7 +281,7 @@ TEST_F(CommandLineService, AFolderTheCodePageWouldChangeIsRefused)
     const std::wstring runs[] = {L"add-service \"" + folder + L"\"",
                                  L"--install --dir \"" + folder + L"\" open"};
     for (const std::wstring& arguments : runs) {
-        ProgramRun run = RunProgram(Widened(BinDir() + "\\brannic.exe"), arguments);
+        ProgramRun run = Brannic(arguments);
         EXPECT_EQ(2u, run.status) << run.err;
         EXPECT_NE(std::string::npos, run.err.find("may not be the one typed")) << run.err;
         EXPECT_FALSE(driver_diag::Exists()) << run.err;
@@ -299,8 +299,7 @@ TEST_F(CommandLineService, AFolderNamedInThisCodePageIsRegisteredAsTyped)
     ASSERT_TRUE(CopyFileW(Widened(driver_diag::DriverPath()).c_str(),
                           (folder + L"\\Tamsk.sys").c_str(), FALSE))
         << GetLastError();
-    ProgramRun run =
-        RunProgram(Widened(BinDir() + "\\brannic.exe"), L"add-service \"" + folder + L"\"");
+    ProgramRun run = Brannic(L"add-service \"" + folder + L"\"");
     EXPECT_EQ(0u, run.status) << run.err;
     driver_diag::ServiceConfig config;
     ASSERT_TRUE(driver_diag::QueryConfig(&config)) << run.err;
