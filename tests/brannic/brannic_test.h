@@ -39,8 +39,7 @@ protected:
     void TearDown() override
     {
         WithoutDriverService::TearDown();
-        std::string error;
-        EXPECT_TRUE(driver_diag::InstallAndStart(&error)) << error;
+        EXPECT_TRUE(driver_diag::Succeeds(driver_diag::InstallAndStart));
     }
 };
 

@@ -48,12 +48,20 @@ inline ::testing::AssertionResult IsRequest(const PortioDiagLogEntry& entry, uin
            << "], output length " << outputLength;
 }
 
+// A step on the driver's service (Install, Start, InstallAndStart, Stop, StopAndRemove) as a
+// result that says why it failed: ASSERT_TRUE(Succeeds(Install)).
+inline ::testing::AssertionResult Succeeds(bool (*step)(std::string* error))
+{
+    std::string error;
+    if (step(&error)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << error;
+}
+
 // Installs the stand-in driver unless it already runs.
 inline void EnsureDriver()
 {
-    std::string error;
     if (!IsRunning()) {
-        ASSERT_TRUE(InstallAndStart(&error)) << error;
+        ASSERT_TRUE(Succeeds(InstallAndStart));
     }
 }
 
@@ -77,16 +85,11 @@ protected:
 // (it ends holding handles to the service, which then cannot go before the process ends).
 class WithoutDriverService : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(StopAndRemove(&error)) << error;
-    }
+    void SetUp() override { ASSERT_TRUE(Succeeds(StopAndRemove)); }
     void TearDown() override
     {
-        std::string error;
         if (!leaveServiceAlone) {
-            EXPECT_TRUE(StopAndRemove(&error)) << error;
+            EXPECT_TRUE(Succeeds(StopAndRemove));
         }
     }
 

@@ -13,6 +13,7 @@ namespace {
 using driver_diag::Bytes;
 using driver_diag::Hex;
 using driver_diag::IsRequest;
+using driver_diag::Succeeds;
 
 constexpr uint8_t kFill = 0xCC;  // output preset, to see what the driver wrote
 constexpr DWORD kHoldMs = 300;
@@ -21,16 +22,8 @@ constexpr DWORD kTimerSlackMs = 20;
 // The driver freshly registered and started for this program, and removed after it.
 class DriverTest : public driver_diag::FreshDriver {
 protected:
-    static void SetUpTestSuite()
-    {
-        std::string error;
-        ASSERT_TRUE(driver_diag::InstallAndStart(&error)) << error;
-    }
-    static void TearDownTestSuite()
-    {
-        std::string error;
-        EXPECT_TRUE(driver_diag::StopAndRemove(&error)) << error;
-    }
+    static void SetUpTestSuite() { ASSERT_TRUE(Succeeds(driver_diag::InstallAndStart)); }
+    static void TearDownTestSuite() { EXPECT_TRUE(Succeeds(driver_diag::StopAndRemove)); }
 };
 
 // One request after a fault is set (PORTIO_FAULT_NONE: none), and what must come back.

@@ -14,6 +14,7 @@ namespace {
 using driver_diag::ReadRegistration;
 using driver_diag::Registration;
 using driver_diag::ServiceConfig;
+using driver_diag::Succeeds;
 
 ServiceConfig Config()
 {
@@ -23,26 +24,10 @@ ServiceConfig Config()
 }
 
 // The service states a case starts from, and a stop.
-void Unregistered()
-{
-    std::string e;
-    ASSERT_TRUE(driver_diag::StopAndRemove(&e)) << e;
-}
-void Running()
-{
-    std::string e;
-    ASSERT_TRUE(driver_diag::InstallAndStart(&e)) << e;
-}
-void RegisteredStopped()
-{
-    std::string e;
-    ASSERT_TRUE(driver_diag::Install(&e)) << e;
-}
-void StopDriver()
-{
-    std::string e;
-    ASSERT_TRUE(driver_diag::Stop(&e)) << e;
-}
+void Unregistered() { ASSERT_TRUE(Succeeds(driver_diag::StopAndRemove)); }
+void Running() { ASSERT_TRUE(Succeeds(driver_diag::InstallAndStart)); }
+void RegisteredStopped() { ASSERT_TRUE(Succeeds(driver_diag::Install)); }
+void StopDriver() { ASSERT_TRUE(Succeeds(driver_diag::Stop)); }
 
 // A fresh folder under the prefix's temporary folder, optionally holding a Tamsk.sys.
 std::string MakeFolder(const std::string& name, bool withDriver)
@@ -253,8 +238,7 @@ BOOL WINAPI QueryThatLosesTheRace(SC_HANDLE service, SC_STATUS_TYPE level, BYTE*
     if (!QueryServiceStatusEx(service, level, buffer, size, needed)) return FALSE;
     auto status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
     if (status->dwCurrentState == SERVICE_STOPPED) {
-        std::string error;
-        EXPECT_TRUE(driver_diag::Start(&error)) << error;
+        EXPECT_TRUE(Succeeds(driver_diag::Start));
     }
     return TRUE;
 }
