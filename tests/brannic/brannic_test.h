@@ -15,6 +15,7 @@
 namespace brannic_test {
 
 using driver_diag::CodeText;
+using driver_diag::CountsOf;
 using driver_diag::FreshDriver;
 
 inline std::wstring BrannicPath() { return Widened(BinDir() + "\\brannic.exe"); }

@@ -27,8 +27,7 @@ protected:
             ProgramRun run = Brannic(step.arguments);
             EXPECT_EQ(0u, run.status) << Described(step.arguments, run);
             EXPECT_EQ(step.out, run.out) << Described(step.arguments, run);
-            std::vector<PortioDiagLogEntry> log;
-            ASSERT_TRUE(diag.Log(&log));
+            auto log = Log();
             ASSERT_EQ(1u, log.size()) << "brannic " << step.arguments;
             EXPECT_EQ(CodeText(step.code), CodeText(log[0].code)) << "brannic " << step.arguments;
         }
@@ -156,9 +155,8 @@ TEST_F(CommandLine, BadInputIsRefusedBeforeTheLibraryOpens)
         EXPECT_NE(std::string::npos, run.err.find(c.message)) << Described(c.arguments, run);
         EXPECT_NE(std::string::npos, run.err.find(c.usage)) << Described(c.arguments, run);
         EXPECT_EQ("", run.out) << Described(c.arguments, run);
-        PortioDiagCounts counts = {};
-        ASSERT_TRUE(diag.Counts(&counts));
-        EXPECT_EQ(0u, counts.opens) << "the library was opened for: brannic " << c.arguments;
+        EXPECT_EQ(0u, CountsOf(diag).opens)
+            << "the library was opened for: brannic " << c.arguments;
     }
 }
 
@@ -229,9 +227,7 @@ TEST_F(CommandLine, OneDeviceOpenPerRun)
         }
         ProgramRun run = Brannic(arguments);
         EXPECT_EQ(last ? 1u : 0u, run.status) << Described(arguments, run);
-        PortioDiagCounts counts = {};
-        ASSERT_TRUE(diag.Counts(&counts));
-        EXPECT_EQ(runCount, counts.opens) << "brannic " << arguments;
+        EXPECT_EQ(runCount, CountsOf(diag).opens) << "brannic " << arguments;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "driver_diag.h"
 
@@ -57,6 +58,14 @@ inline ::testing::AssertionResult Succeeds(bool (*step)(std::string* error))
     return ::testing::AssertionFailure() << error;
 }
 
+// The driver's counts of opens, closes and requests since its last reset.
+inline PortioDiagCounts CountsOf(Device& device)
+{
+    PortioDiagCounts counts = {};
+    EXPECT_TRUE(device.Counts(&counts)) << "reading the driver's counts";
+    return counts;
+}
+
 // Installs the stand-in driver unless it already runs.
 inline void EnsureDriver()
 {
@@ -66,7 +75,7 @@ inline void EnsureDriver()
 }
 
 // A case that starts with the stand-in driver running and its log, counts, fault and machine
-// cleared.
+// cleared; what reached the driver since is in its log.
 class FreshDriver : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureDriver(); }
@@ -76,6 +85,24 @@ protected:
             << "the stand-in driver's device does not open, error " << GetLastError();
         ASSERT_TRUE(diag.Reset());
         ASSERT_TRUE(diag.ResetMachine());
+    }
+
+    std::vector<PortioDiagLogEntry> Log()
+    {
+        std::vector<PortioDiagLogEntry> log;
+        EXPECT_TRUE(diag.Log(&log)) << "reading the driver's request log";
+        return log;
+    }
+    void ExpectNoRequest(const std::string& what)
+    {
+        EXPECT_EQ(0u, Log().size()) << what << " sent requests";
+    }
+    void ExpectOneRequest(const std::string& what, uint32_t code, const Bytes& input,
+                          uint32_t output)
+    {
+        auto log = Log();
+        ASSERT_EQ(1u, log.size()) << what;
+        EXPECT_TRUE(IsRequest(log[0], code, input, output)) << what;
     }
 
     Device diag;

@@ -121,9 +121,7 @@ TEST_F(DriverTest, FaultsAndTheTwoRecordsOfE4DoWhatTheySay)
         EXPECT_TRUE(IsRequest(log[i], s.code, s.in, s.outLength));
         EXPECT_EQ(GetCurrentProcessId(), log[i].processId);
     }
-    PortioDiagCounts c{};
-    ASSERT_TRUE(diag.Counts(&c));
-    EXPECT_EQ(std::size(kSteps), c.requests);
+    EXPECT_EQ(std::size(kSteps), driver_diag::CountsOf(diag).requests);
 }
 
 }  // namespace

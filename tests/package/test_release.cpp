@@ -9,7 +9,6 @@
 namespace {
 
 using driver_diag::FreshDriver;
-using driver_diag::IsRequest;
 using driver_diag::Le;
 
 // One string of the binary's version resource (US English, Unicode block).
@@ -69,10 +68,7 @@ TEST_F(PackageExample, ReadsAPortTheStandInWasGiven)
         ProgramRun run = RunProgram(exe, "0x2F8");
         EXPECT_EQ(0u, run.status) << run.out << run.err;
         EXPECT_EQ("port 0x02F8: 0xA7\n", run.out);
-        std::vector<PortioDiagLogEntry> log;
-        ASSERT_TRUE(diag.Log(&log));
-        ASSERT_EQ(1u, log.size());
-        EXPECT_TRUE(IsRequest(log[0], PORTIO_INPUT_BYTE, Le(0x2F8, 4), 1));
+        ExpectOneRequest(exe, PORTIO_INPUT_BYTE, Le(0x2F8, 4), 1);
     }
 }
 

@@ -23,6 +23,7 @@ namespace portlib_test {
 using driver_diag::Bytes;
 using driver_diag::Cat;
 using driver_diag::CodeText;
+using driver_diag::CountsOf;
 using driver_diag::EnsureDriver;
 using driver_diag::FreshDriver;
 using driver_diag::Hex;
@@ -49,24 +50,6 @@ protected:
         ASSERT_EQ(1, Brannic_Init());
     }
     void TearDown() override { Brannic_DeInit(); }
-
-    std::vector<PortioDiagLogEntry> Log()
-    {
-        std::vector<PortioDiagLogEntry> log;
-        EXPECT_TRUE(diag.Log(&log)) << "reading the driver's request log";
-        return log;
-    }
-    void ExpectNoRequest(const std::string& what)
-    {
-        EXPECT_EQ(0u, Log().size()) << what << " sent requests";
-    }
-    void ExpectOneRequest(const std::string& what, uint32_t code, const Bytes& input,
-                          uint32_t output)
-    {
-        auto log = Log();
-        ASSERT_EQ(1u, log.size()) << what;
-        EXPECT_TRUE(IsRequest(log[0], code, input, output)) << what;
-    }
 };
 
 // Starts `exe child <arguments>`; the child shares this program's console output.
@@ -111,8 +94,7 @@ inline void RunAsWindows98Child(const char* copyName, const char* mode)
     ASSERT_TRUE(SetWindowsVersion(copyName, "win98"));
     EXPECT_EQ(0u, FinishChild(StartChild(copy, mode)))
         << "checks that failed in the child are printed above";
-    PortioDiagCounts counts = {};
-    ASSERT_TRUE(diag.Counts(&counts));
+    PortioDiagCounts counts = CountsOf(diag);
     EXPECT_EQ(0u, counts.opens) << "the child opened the device";
     EXPECT_EQ(0u, counts.requests) << "the child sent requests";
 }

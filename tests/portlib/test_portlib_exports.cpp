@@ -227,12 +227,7 @@ std::vector<SweepCase> SweepCases()
 
 class ExportSweep : public OpenLibrary {
 protected:
-    uint32_t Requests()
-    {
-        PortioDiagCounts counts = {};
-        EXPECT_TRUE(diag.Counts(&counts));
-        return counts.requests;
-    }
+    uint32_t Requests() { return CountsOf(diag).requests; }
 };
 
 // Refusals send nothing and store nothing; the rest send one request and succeed.
