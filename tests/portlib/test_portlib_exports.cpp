@@ -153,6 +153,7 @@ std::vector<SweepCase> SweepCases()
     CALL_CASE(Open::kSent, false,
               Brannic_SetDorvaneIndexMethodEcAddress(kWide, kWide, kWide, kWide));
     CALL_CASE(Open::kRefused, false, Brannic_GetDorvaneIndexMethodEcPortType(nullptr));
+    CALL_CASE(Open::kSent, false, Brannic_GetDorvaneIndexMethodEcPortType(As<BYTE>(o)));
     for (int missing = -1; missing < 4; missing++) {
         std::string which = missing < 0 ? "" : ", pointer " + std::to_string(missing + 1) + " null";
         Open open = missing < 0 ? Open::kSent : Open::kRefused;
