@@ -45,7 +45,7 @@ int main(int argc, char** argv)
         LONG closing = (LONG)s_sim->closingBytes;
         SimSetVolume(s_sim, volume);
         SimRequestVolumeNotes(s_sim, 1);
-        if (!SimWaitUntil([&] { return (LONG)s_sim->closingBytes > closing; }, kWaitMs)) {
+        if (!WaitUntil([&] { return (LONG)s_sim->closingBytes > closing; }, kWaitMs)) {
             fprintf(stderr, "agent_bench: no LED command for volume %d\n", volume);
             break;
         }
@@ -63,7 +63,7 @@ int main(int argc, char** argv)
     uint32_t commands = s_sim->ledCommands;
     s_sim->volume = 45;
     SimRequestVolumeNotes(s_sim, 100);
-    if (SimWaitUntil([&] { return s_sim->getVolumeCalls >= reads + 100; }, kWaitMs)) {
+    if (WaitUntil([&] { return s_sim->getVolumeCalls >= reads + 100; }, kWaitMs)) {
         SimSyncWithWindow(window, kWaitMs);
         printf("100 notifications of one level: %u EC command(s)\n", s_sim->ledCommands - commands);
     } else {

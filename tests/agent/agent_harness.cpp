@@ -45,7 +45,7 @@ Program StartProgram(const std::string& path, const std::string& currentDir)
 HWND WaitForAgentWindow(DWORD ms)
 {
     HWND w = nullptr;
-    SimWaitUntil([&] { return (w = SimAgentWindow()) != nullptr; }, ms);
+    WaitUntil([&] { return (w = SimAgentWindow()) != nullptr; }, ms);
     // The window can be found while its creation still runs; a sent message is handled only
     // once the message loop runs.
     if (w) SimSyncWithWindow(w, ms);
@@ -191,7 +191,7 @@ void AgentProgramTest::CloseByTaskkillAndExpectExit(const Program& p, const std:
 void AgentProgramTest::WaitForAgent(const Program& agent, volatile LONG* counter, LONG before,
                                     const std::string& what)
 {
-    bool seen = SimWaitUntil([&] { return *counter > before; }, kWaitMs);
+    bool seen = WaitUntil([&] { return *counter > before; }, kWaitMs);
     EXPECT_TRUE(seen) << what << " did not happen within " << kWaitMs << " ms";
     SimSyncWithWindow(agent.window, kWaitMs);
 }

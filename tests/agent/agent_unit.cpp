@@ -11,10 +11,11 @@ void ResetAgentState()
     g_keyControllerReady = false;
     g_lastLedLevel = 0xFF;
     g_lastLedSendTime = 0;
-    g_ecPauseSeam = nullptr;
+    g_ecPauseSeam = [](DWORD) {};
     g_tickCountSeam = nullptr;
     g_programInstance = GetModuleHandleA(nullptr);
 #ifdef AGENT_FULL_BUILD
+    UnbindAudioBackEnd();  // by the mode it was bound in
     g_backEndMode = kMixerMode;
 #endif
 }

@@ -4,8 +4,9 @@
 #pragma once
 #include "agent_harness.h"
 
-// The key controller not ready, no LED command sent yet, no test seams, the program's own
-// instance; in the full build also mixer mode.
+// The key controller not ready, no LED command sent yet, the EC channel's 10 ms pauses
+// skipped (no test waits them out), the real tick count, the program's own instance; in the
+// full build also no audio library bound and mixer mode.
 void ResetAgentState();
 
 class AgentUnitTest : public NotebookTest {

@@ -12,14 +12,12 @@ protected:
     void SetUp() override
     {
         AgentUnitTest::SetUp();
-        g_ecPauseSeam = [](DWORD) {};
         g_tickCountSeam = [] { return (DWORD)10000; };  // one moment: a repeat is held back
         window = CreateAgentTestWindow();
         ASSERT_NE(nullptr, window);
     }
     void TearDown() override
     {
-        UnbindAudioBackEnd();
         DestroyWindow(window);
         DrainQueue(window);
         AgentUnitTest::TearDown();

@@ -29,14 +29,7 @@ TEST(EndpointLibraryPathTest, PernetFromTheProgramsDirectory)
     }
 }
 
-class BackEndTest : public AgentUnitTest {
-protected:
-    void TearDown() override
-    {
-        UnbindAudioBackEnd();
-        AgentUnitTest::TearDown();
-    }
-};
+using BackEndTest = AgentUnitTest;
 
 TEST_F(BackEndTest, EndpointRegistrationHandsOverTheMessageNumbers)
 {

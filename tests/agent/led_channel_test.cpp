@@ -79,7 +79,6 @@ TEST_F(LedChannelTest, AFailedWriteEndsTheCommandUnlessItIsTheClosingByte)
         {"a wait's status read", 0, 3, 0, true,
          "r6C=00 r6C=00 w6C=45 r6C=00! w68=8B r6C=00 w68=03 r6C=00 w6C=FF"},
     };
-    g_ecPauseSeam = [](DWORD) {};
     for (const auto& c : cases) {
         SimClearEc(s);
         SimSetEcBehaviour(s, kEcIdle, c.staleBytes);
@@ -111,7 +110,6 @@ TEST_F(LedChannelTest, AnEcThatTakesItsTime)
          9, 10 + 4, 4},
         {"5 stale bytes and 5 more: 10 to drop, the flush gives up", 5, 5, 0, false, 9, 10, 0},
     };
-    g_ecPauseSeam = [](DWORD) {};
     for (const auto& c : cases) {
         SimClearEc(s);
         SimSetEcBehaviour(s, kEcIdle, c.staleBytes, c.refillBytes, c.inputBusyReads);
@@ -134,7 +132,6 @@ TEST_F(LedChannelTest, AnEcThatTakesItsTime)
 TEST_F(LedChannelTest, EachCommandStartsWithAClearedScratchByte)
 {
     // The stand-in, as the library may, leaves each byte it wrote in the caller's scratch byte.
-    g_ecPauseSeam = [](DWORD) {};
     SimClearEc(s);
     ASSERT_TRUE(SendEcCommand(0x45, 0x8B, 0x03));
     ASSERT_TRUE(SendEcCommand(0x45, 0x8B, 0x04));

@@ -14,15 +14,9 @@ protected:
     void SetUp() override
     {
         AgentUnitTest::SetUp();
-        g_ecPauseSeam = [](DWORD) {};
         g_tickCountSeam = [] { return s_now; };
         StartKeyController();  // the stand-in gives port access only after a real start
         ASSERT_TRUE(g_keyControllerReady);
-    }
-    void TearDown() override
-    {
-        UnbindAudioBackEnd();
-        AgentUnitTest::TearDown();
     }
     // As before the first update: no command sent yet, an empty EC trace.
     void ForgetLastCommand()

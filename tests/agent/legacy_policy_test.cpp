@@ -39,7 +39,6 @@ TEST_F(LegacyUpdateTest, ReadsTheMixerAndSendsTheLevel)
         {"no channels, a null array: level 0, nothing to release", true, 0, 0, 1, 0, 0},
         {"key controller not ready: nothing read", false, 0, 0, 0, -1, 0},
     };
-    g_ecPauseSeam = [](DWORD) {};  // no 10 ms pauses
     for (const auto& c : cases) {
         ClearNotebook(s, c.what);
         s->mixerMax = 65535;
@@ -79,7 +78,6 @@ TEST_F(LegacyUpdateTest, AVolumeChangeDispatchedInsideALibraryCallReturnsAtOnce)
     };
     HWND window = CreateAgentTestWindow();
     ASSERT_NE(nullptr, window);
-    g_ecPauseSeam = [](DWORD) {};
     g_tickCountSeam = [] { return (DWORD)10000; };  // one moment: a repeat is held back
     for (const auto& c : cases) {
         ClearNotebook(s, c.what);

@@ -63,10 +63,8 @@ TEST_F(StrictStandInTest, BreachesOfTheKeyControllersRulesAreViolations)
          "write of 0x45, port 0x6C, lost: the EC's input buffer was full"},
         {"the agent sending with its ready flag set but no start",
          [&] {
-             g_ecPauseSeam = [](DWORD) {};
              g_keyControllerReady = true;
              SendEcCommand(0x45, 0x8B, 3);
-             g_ecPauseSeam = nullptr;
          },
          "read giving 0x00, port 0x6C, before Fennick_Init and Fennick_LoadDriver succeeded"},
     };

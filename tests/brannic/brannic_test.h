@@ -1,5 +1,6 @@
 // Shared by brannic.exe's test programs: running it, describing a run, and the driver service
-// taken away for a case and put back for the others.
+// taken away for a case and put back for the others; the fixtures of every program that uses
+// the stand-in driver are in driver_test.h.
 #ifndef BRANNIC_TEST_H
 #define BRANNIC_TEST_H
 
@@ -7,16 +8,24 @@
 
 #include <string>
 
-#include "driver_diag.h"
+#include "driver_test.h"
 #include "program_run.h"
 #include "test_support.h"
 
 namespace brannic_test {
 
-inline ProgramRun Brannic(const std::string& arguments)
+using driver_diag::CodeText;
+using driver_diag::CountsOf;
+using driver_diag::FreshDriver;
+
+inline std::wstring BrannicPath() { return Widened(BinDir() + "\\brannic.exe"); }
+
+// A run of brannic; the wide form carries a command line that the narrow one cannot.
+inline ProgramRun Brannic(const std::wstring& arguments)
 {
-    return RunProgram(BinDir() + "\\brannic.exe", arguments);
+    return RunProgram(BrannicPath(), arguments);
 }
+inline ProgramRun Brannic(const std::string& arguments) { return Brannic(Widened(arguments)); }
 
 inline std::string Described(const std::string& arguments, const ProgramRun& run)
 {
@@ -26,18 +35,12 @@ inline std::string Described(const std::string& arguments, const ProgramRun& run
 
 // A case that starts with no driver service; the stand-in goes back to how the other tests
 // expect it, registered and running.
-class CommandLineService : public ::testing::Test {
+class CommandLineService : public driver_diag::WithoutDriverService {
 protected:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(driver_diag::StopAndRemove(&error)) << error;
-    }
     void TearDown() override
     {
-        std::string error;
-        EXPECT_TRUE(driver_diag::StopAndRemove(&error)) << error;
-        EXPECT_TRUE(driver_diag::InstallAndStart(&error)) << error;
+        WithoutDriverService::TearDown();
+        EXPECT_TRUE(driver_diag::Succeeds(driver_diag::InstallAndStart));
     }
 };
 

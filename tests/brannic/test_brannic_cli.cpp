@@ -2,14 +2,12 @@
 // exit status, for every family of commands, bad input, failing calls and the service.
 #include "brannic_test.h"
 #include "code_page_sample.h"
-#include "portlib_test.h"
 
 #include <algorithm>
 #include <regex>
 #include <sstream>
 
 using namespace brannic_test;
-using namespace portlib_test;
 
 namespace {
 
@@ -29,8 +27,7 @@ protected:
             ProgramRun run = Brannic(step.arguments);
             EXPECT_EQ(0u, run.status) << Described(step.arguments, run);
             EXPECT_EQ(step.out, run.out) << Described(step.arguments, run);
-            std::vector<PortioDiagLogEntry> log;
-            ASSERT_TRUE(diag.Log(&log));
+            auto log = Log();
             ASSERT_EQ(1u, log.size()) << "brannic " << step.arguments;
             EXPECT_EQ(CodeText(step.code), CodeText(log[0].code)) << "brannic " << step.arguments;
         }
@@ -158,9 +155,8 @@ TEST_F(CommandLine, BadInputIsRefusedBeforeTheLibraryOpens)
         EXPECT_NE(std::string::npos, run.err.find(c.message)) << Described(c.arguments, run);
         EXPECT_NE(std::string::npos, run.err.find(c.usage)) << Described(c.arguments, run);
         EXPECT_EQ("", run.out) << Described(c.arguments, run);
-        PortioDiagCounts counts = {};
-        ASSERT_TRUE(diag.Counts(&counts));
-        EXPECT_EQ(0u, counts.opens) << "the library was opened for: brannic " << c.arguments;
+        EXPECT_EQ(0u, CountsOf(diag).opens)
+            << "the library was opened for: brannic " << c.arguments;
     }
 }
 
@@ -231,9 +227,7 @@ TEST_F(CommandLine, OneDeviceOpenPerRun)
         }
         ProgramRun run = Brannic(arguments);
         EXPECT_EQ(last ? 1u : 0u, run.status) << Described(arguments, run);
-        PortioDiagCounts counts = {};
-        ASSERT_TRUE(diag.Counts(&counts));
-        EXPECT_EQ(runCount, counts.opens) << "brannic " << arguments;
+        EXPECT_EQ(runCount, CountsOf(diag).opens) << "brannic " << arguments;
     }
 }
 
@@ -261,12 +255,7 @@ TEST_F(CommandLineService, RegistersStartsAndRemovesTheDriverService)
     EXPECT_EQ("0xDA\n", run.out);
     EXPECT_TRUE(driver_diag::IsRunning());
     // An existing registration gets its start type in the registry, not from the manager.
-    DWORD start = 0, size = sizeof(start);
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegGetValueA(HKEY_LOCAL_MACHINE,
-                           "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME, "Start",
-                           RRF_RT_REG_DWORD, nullptr, &start, &size));
-    EXPECT_EQ(DWORD(SERVICE_AUTO_START), start);
+    EXPECT_EQ(DWORD(SERVICE_AUTO_START), driver_diag::ReadRegistration().start);
 
     // Removed on the way out: the running driver is marked for deletion.
     run = Brannic("--remove open");
@@ -288,7 +277,7 @@ TEST_F(CommandLineService, AFolderTheCodePageWouldChangeIsRefused)
     const std::wstring runs[] = {L"add-service \"" + folder + L"\"",
                                  L"--install --dir \"" + folder + L"\" open"};
     for (const std::wstring& arguments : runs) {
-        ProgramRun run = RunProgram(Widened(BinDir() + "\\brannic.exe"), arguments);
+        ProgramRun run = Brannic(arguments);
         EXPECT_EQ(2u, run.status) << run.err;
         EXPECT_NE(std::string::npos, run.err.find("may not be the one typed")) << run.err;
         EXPECT_FALSE(driver_diag::Exists()) << run.err;
@@ -306,8 +295,7 @@ TEST_F(CommandLineService, AFolderNamedInThisCodePageIsRegisteredAsTyped)
     ASSERT_TRUE(CopyFileW(Widened(driver_diag::DriverPath()).c_str(),
                           (folder + L"\\Tamsk.sys").c_str(), FALSE))
         << GetLastError();
-    ProgramRun run =
-        RunProgram(Widened(BinDir() + "\\brannic.exe"), L"add-service \"" + folder + L"\"");
+    ProgramRun run = Brannic(L"add-service \"" + folder + L"\"");
     EXPECT_EQ(0u, run.status) << run.err;
     driver_diag::ServiceConfig config;
     ASSERT_TRUE(driver_diag::QueryConfig(&config)) << run.err;

@@ -20,8 +20,8 @@ std::wstring ScreenAfter(const std::wstring& arguments, size_t* width)
                     &inherit, OPEN_EXISTING, 0, nullptr);
     PROCESS_INFORMATION process;
     std::wstring text;
-    if (screen != INVALID_HANDLE_VALUE && StartProcess(Widened(BinDir() + "\\brannic.exe"),
-                                                       arguments, L"", screen, screen, &process)) {
+    if (screen != INVALID_HANDLE_VALUE &&
+        StartProcess(BrannicPath(), arguments, L"", screen, screen, &process)) {
         WaitForSingleObject(process.hProcess, 60000);
         CloseHandle(process.hProcess);
         CONSOLE_SCREEN_BUFFER_INFO info;
@@ -66,8 +66,7 @@ TEST_F(CommandLineService, AGermanFolderReadsRightOnTheConsoleAndRedirected)
                           (folder + L"\\Tamsk.sys").c_str(), FALSE))
         << "no folder with a German name (error " << GetLastError()
         << "): Wine needs the host's de_DE.UTF-8 locale (locale-gen)";
-    ProgramRun added =
-        RunProgram(Widened(bin + "\\brannic.exe"), L"add-service \"" + folder + L"\"");
+    ProgramRun added = Brannic(L"add-service \"" + folder + L"\"");
     ASSERT_EQ(0u, added.status) << added.err;
 
     // On a console: the characters themselves.

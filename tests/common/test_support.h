@@ -1,6 +1,7 @@
 // What every test area uses: where the build put its programs, a fresh folder, the Windows
-// version Wine reports to a program, and starting a process. test_main.h has the GoogleTest
-// main for programs that run copies of themselves as children.
+// version Wine reports to a program, starting a process, and waiting for a condition with a
+// bounded poll. test_main.h has the GoogleTest main for programs that run copies of themselves
+// as children.
 #ifndef TEST_SUPPORT_H
 #define TEST_SUPPORT_H
 
@@ -77,6 +78,19 @@ inline bool StartProcess(const std::wstring& exe, const std::wstring& arguments,
     CloseHandle(process->hThread);
     process->hThread = nullptr;
     return true;
+}
+
+// Polls done() until it holds or timeoutMs have passed; true when it held. The polls start
+// 1 ms apart, as most waits end within a few milliseconds, and slow to 10 ms, so that a long
+// wait does not keep what it asks (the service manager, another process) busy answering.
+template <class Done> bool WaitUntil(Done done, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (DWORD pause = 1;; pause = pause * 2 < 10 ? pause * 2 : 10) {
+        if (done()) return true;
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(pause);
+    }
 }
 
 inline std::wstring Widened(const std::string& text)

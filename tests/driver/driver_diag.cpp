@@ -7,7 +7,6 @@
 namespace driver_diag {
 namespace {
 
-constexpr DWORD kPollMs = 10;
 constexpr DWORD kStateTimeoutMs = 5000;   // service start or stop
 constexpr DWORD kRemoveTimeoutMs = 5000;  // service manager dropping a deleted service
 constexpr DWORD kDeviceTimeoutMs = 5000;  // device appearing after a start
@@ -29,19 +28,6 @@ bool Fail(std::string* error, const std::string& what, DWORD code)
     return false;
 }
 
-// Polls until `done` holds or timeoutMs passes.
-// Polls from 1 ms up to kPollMs apart: most waits here end within a few milliseconds, and the
-// long ones should not keep the service manager busy answering.
-template <class F> bool WaitFor(F done, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (DWORD pause = 1;; pause = pause * 2 < kPollMs ? pause * 2 : kPollMs) {
-        if (done()) return true;
-        if (GetTickCount64() >= deadline) return false;
-        Sleep(pause);
-    }
-}
-
 DWORD ServiceState(SC_HANDLE service)
 {
     SERVICE_STATUS status = {};
@@ -55,7 +41,7 @@ bool StopService(SC_HANDLE service, std::string* error)
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status) &&
         GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
         return Fail(error, "ControlService(STOP)", GetLastError());
-    if (!WaitFor([&] { return ServiceState(service) == SERVICE_STOPPED; }, kStateTimeoutMs))
+    if (!WaitUntil([&] { return ServiceState(service) == SERVICE_STOPPED; }, kStateTimeoutMs))
         return Fail(error, "waiting for the service to stop", ServiceState(service));
     return true;
 }
@@ -82,7 +68,7 @@ bool Install(std::string* error)
 
     // A service deleted earlier but not yet dropped blocks a new registration: wait it out.
     ScHandle service(nullptr);
-    if (!WaitFor(
+    if (!WaitUntil(
             [&] {
                 service.h = CreateServiceA(
                     manager.h, PORTIO_SERVICE_NAME, PORTIO_SERVICE_DISPLAY_NAME, SERVICE_ALL_ACCESS,
@@ -118,7 +104,7 @@ bool Start(std::string* error)
     if (!service.h) return Fail(error, "opening the service", GetLastError());
     if (!StartServiceA(service.h, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
         return Fail(error, "StartServiceA", GetLastError());
-    if (!WaitFor(DeviceOpens, kDeviceTimeoutMs))
+    if (!WaitUntil(DeviceOpens, kDeviceTimeoutMs))
         return Fail(error, "opening " PORTIO_DEVICE_PATH, GetLastError());
     return true;
 }
@@ -170,7 +156,7 @@ DWORD Delete()
 
 bool WaitUntilGone(DWORD timeoutMs)
 {
-    return WaitFor([] { return !Exists(); }, timeoutMs);
+    return WaitUntil([] { return !Exists(); }, timeoutMs);
 }
 
 bool QueryConfig(ServiceConfig* config)
@@ -193,6 +179,24 @@ bool QueryConfig(ServiceConfig* config)
     config->group = text(buffer.c.lpLoadOrderGroup);
     config->dependencies = text(buffer.c.lpDependencies);
     return true;
+}
+
+Registration ReadRegistration()
+{
+    Registration now;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME, 0,
+                      KEY_QUERY_VALUE, &key))
+        return now;
+    now.exists = true;
+    WCHAR text[1024] = {};
+    DWORD size = sizeof(text) - sizeof(WCHAR), startSize = sizeof(now.start);
+    if (RegQueryValueExW(key, L"ImagePath", nullptr, nullptr, (BYTE*)text, &size) == 0)
+        now.imagePath = text;
+    RegQueryValueExW(key, L"Start", nullptr, nullptr, (BYTE*)&now.start, &startSize);
+    RegCloseKey(key);
+    return now;
 }
 
 bool Call(HANDLE device, uint32_t code, const void* in, DWORD inLen, void* out, DWORD outLen,
@@ -243,7 +247,7 @@ bool Device::Counts(PortioDiagCounts* counts)
 bool Device::WaitForCloses(uint32_t closes, PortioDiagCounts* counts, DWORD timeoutMs)
 {
     PortioDiagCounts seen{};
-    bool done = WaitFor([&] { return Counts(&seen) && seen.closes >= closes; }, timeoutMs);
+    bool done = WaitUntil([&] { return Counts(&seen) && seen.closes >= closes; }, timeoutMs);
     if (counts) *counts = seen;
     return done;
 }

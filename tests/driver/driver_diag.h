@@ -77,6 +77,25 @@ struct ServiceConfig {
 };
 bool QueryConfig(ServiceConfig* config);
 
+// The registration's "ImagePath" and "Start" values as the registry holds them, which is what
+// the next start reads (the service manager keeps its own copy until Windows restarts).
+struct Registration {
+    bool exists = false;  // the service's registry key
+    std::wstring imagePath;
+    DWORD start = 0;
+
+    bool operator==(const Registration& other) const
+    {
+        return exists == other.exists && imagePath == other.imagePath && start == other.start;
+    }
+    // The driver path, without the "\??\" that an update writes before it.
+    std::wstring DriverPath() const
+    {
+        return imagePath.compare(0, 4, L"\\??\\") == 0 ? imagePath.substr(4) : imagePath;
+    }
+};
+Registration ReadRegistration();
+
 // One handle to the device, opened as the library opens it (access 0, share 0,
 // OPEN_EXISTING), closed by the destructor. Each call is one diagnostic request; each returns
 // false when the request fails. Diagnostic requests are neither logged nor faulted.

@@ -4,40 +4,26 @@
 // was sent and by whom, and 0x9C4024E4 tells its two records apart.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <iterator>
 
-#include "driver_diag.h"
+#include "driver_test.h"
 
 namespace {
 
 using driver_diag::Bytes;
-using driver_diag::CodeText;
 using driver_diag::Hex;
+using driver_diag::IsRequest;
+using driver_diag::Succeeds;
 
 constexpr uint8_t kFill = 0xCC;  // output preset, to see what the driver wrote
 constexpr DWORD kHoldMs = 300;
 constexpr DWORD kTimerSlackMs = 20;
 
-class DriverTest : public ::testing::Test {
+// The driver freshly registered and started for this program, and removed after it.
+class DriverTest : public driver_diag::FreshDriver {
 protected:
-    static void SetUpTestSuite()
-    {
-        std::string error;
-        ASSERT_TRUE(driver_diag::InstallAndStart(&error)) << error;
-    }
-    static void TearDownTestSuite()
-    {
-        std::string error;
-        EXPECT_TRUE(driver_diag::StopAndRemove(&error)) << error;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(diag.IsOpen()) << "device open failed, error " << GetLastError();
-        ASSERT_TRUE(diag.Reset());
-        ASSERT_TRUE(diag.ResetMachine());
-    }
-    driver_diag::Device diag;
+    static void SetUpTestSuite() { ASSERT_TRUE(Succeeds(driver_diag::InstallAndStart)); }
+    static void TearDownTestSuite() { EXPECT_TRUE(Succeeds(driver_diag::StopAndRemove)); }
 };
 
 // One request after a fault is set (PORTIO_FAULT_NONE: none), and what must come back.
@@ -132,16 +118,10 @@ TEST_F(DriverTest, FaultsAndTheTwoRecordsOfE4DoWhatTheySay)
     for (size_t i = 0; i < log.size(); i++) {
         const Step& s = kSteps[i];
         SCOPED_TRACE(s.what);
-        EXPECT_EQ(CodeText(s.code), CodeText(log[i].code));
-        EXPECT_EQ(s.in.size(), log[i].inputLength);
-        EXPECT_EQ(s.outLength, log[i].outputLength);
-        EXPECT_EQ(Hex(s.in), Hex(log[i].input, std::min<size_t>(log[i].inputLength,
-                                                                PORTIO_DIAG_LOG_INPUT_BYTES)));
+        EXPECT_TRUE(IsRequest(log[i], s.code, s.in, s.outLength));
         EXPECT_EQ(GetCurrentProcessId(), log[i].processId);
     }
-    PortioDiagCounts c{};
-    ASSERT_TRUE(diag.Counts(&c));
-    EXPECT_EQ(std::size(kSteps), c.requests);
+    EXPECT_EQ(std::size(kSteps), driver_diag::CountsOf(diag).requests);
 }
 
 }  // namespace

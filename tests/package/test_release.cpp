@@ -2,12 +2,14 @@
 // example host that scripts/package --check built from the unpacked archive alone (MinGW
 // through find_package(Brannic), clang with lld-link against Brannic.lib) reading a value
 // the stand-in driver was given.
-#include "portlib_test.h"
+#include "Brannic.h"
+#include "driver_test.h"
 #include "program_run.h"
 
-using namespace portlib_test;
-
 namespace {
+
+using driver_diag::FreshDriver;
+using driver_diag::Le;
 
 // One string of the binary's version resource (US English, Unicode block).
 std::string VersionString(const std::vector<char>& info, const char* name)
@@ -51,31 +53,22 @@ TEST(VersionResources, EveryShippedBinaryCarriesTheRelease)
     }
 }
 
-class PackageExample : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { EnsureDriver(); }
-    driver_diag::Device diag;
-};
+using PackageExample = FreshDriver;
 
 TEST_F(PackageExample, ReadsAPortTheStandInWasGiven)
 {
+    ASSERT_TRUE(diag.Poke(PORTIO_SPACE_PORT, 0, 0x2F8, 0xA7));
     for (const char* toolchain : {"mingw", "msvc"}) {
         SCOPED_TRACE(toolchain);
         std::string exe = BinDir() + "\\..\\package-check\\" + toolchain + "\\brannic_example.exe";
         ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(exe.c_str()))
             << exe << " is missing: scripts/package --check builds it";
-        ASSERT_TRUE(diag.IsOpen());
         ASSERT_TRUE(diag.Reset());
-        ASSERT_TRUE(diag.ResetMachine());
-        ASSERT_TRUE(diag.Poke(PORTIO_SPACE_PORT, 0, 0x2F8, 0xA7));
 
         ProgramRun run = RunProgram(exe, "0x2F8");
         EXPECT_EQ(0u, run.status) << run.out << run.err;
         EXPECT_EQ("port 0x02F8: 0xA7\n", run.out);
-        std::vector<PortioDiagLogEntry> log;
-        ASSERT_TRUE(diag.Log(&log));
-        ASSERT_EQ(1u, log.size());
-        EXPECT_TRUE(IsRequest(log[0], PORTIO_INPUT_BYTE, Le(0x2F8, 4), 1));
+        ExpectOneRequest(exe, PORTIO_INPUT_BYTE, Le(0x2F8, 4), 1);
     }
 }
 

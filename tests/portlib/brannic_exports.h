@@ -1,10 +1,15 @@
 // Every export of Brannic.dll in the header's order, with the request it sends: the
 // contract's code macro, and the same code written out (0 for the eight that send none;
 // 0x9C4024E4 is shared by two). The written-out codes pin driver_protocol.h, which the
-// library, the stand-in driver and the other tests all take their codes from.
+// library, the stand-in driver and the other tests all take their codes from. Also the six
+// register-list exports as one table, for the tests that call each of them alike.
 #ifndef BRANNIC_EXPORTS_H
 #define BRANNIC_EXPORTS_H
 
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
 #include <type_traits>
 
 #include "Brannic.h"
@@ -66,5 +71,41 @@
     static_assert((code) == (literal), #name ": the request code of the contract");
 BRANNIC_EXPORTS(BRANNIC_EXPORT_CHECK)
 #undef BRANNIC_EXPORT_CHECK
+
+struct IndexedArray {
+    const char* name;
+    uint32_t code;
+    unsigned width;
+    bool write;
+    std::function<BOOL(DWORD, DWORD, DWORD, const void*, void*)>
+        call;  // ports, count, indices, values
+};
+
+inline const IndexedArray kIndexedArrays[] = {
+    {"Brannic_ReadIndexedByteArray", PORTIO_READ_INDEXED_BYTE_ARRAY, 1, false,
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_ReadIndexedByteArray(a, b, n, (const BYTE*)i, (BYTE*)v);
+     }},
+    {"Brannic_ReadIndexedWordArray", PORTIO_READ_INDEXED_WORD_ARRAY, 2, false,
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_ReadIndexedWordArray(a, b, n, (const WORD*)i, (WORD*)v);
+     }},
+    {"Brannic_ReadIndexedDWordArray", PORTIO_READ_INDEXED_DWORD_ARRAY, 4, false,
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_ReadIndexedDWordArray(a, b, n, (const DWORD*)i, (DWORD*)v);
+     }},
+    {"Brannic_WriteIndexedByteArray", PORTIO_WRITE_INDEXED_BYTE_ARRAY, 1, true,
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_WriteIndexedByteArray(a, b, n, (const BYTE*)i, (const BYTE*)v);
+     }},
+    {"Brannic_WriteIndexedWordArray", PORTIO_WRITE_INDEXED_WORD_ARRAY, 2, true,
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_WriteIndexedWordArray(a, b, n, (const WORD*)i, (const WORD*)v);
+     }},
+    {"Brannic_WriteIndexedDWordArray", PORTIO_WRITE_INDEXED_DWORD_ARRAY, 4, true,
+     [](DWORD a, DWORD b, DWORD n, const void* i, void* v) {
+         return Brannic_WriteIndexedDWordArray(a, b, n, (const DWORD*)i, (const DWORD*)v);
+     }},
+};
 
 #endif  // BRANNIC_EXPORTS_H

@@ -1,5 +1,5 @@
-// Shared by the port library's test programs: the stand-in driver's request log, byte
-// strings, and child copies of the running test program.
+// Shared by the port library's test programs: the library opened on a fresh stand-in driver
+// and its request log, and child copies of the running test program.
 #ifndef PORTLIB_TEST_H
 #define PORTLIB_TEST_H
 
@@ -13,50 +13,23 @@
 #include <vector>
 
 #include "Brannic.h"
-#include "driver_diag.h"
 #include "driver_protocol.h"
+#include "driver_test.h"
 #include "test_main.h"
 #include "test_support.h"
 
 namespace portlib_test {
 
 using driver_diag::Bytes;
+using driver_diag::Cat;
 using driver_diag::CodeText;
+using driver_diag::CountsOf;
+using driver_diag::EnsureDriver;
+using driver_diag::FreshDriver;
 using driver_diag::Hex;
-
-// The low `width` bytes of value, little-endian.
-inline Bytes Le(uint32_t value, unsigned width)
-{
-    Bytes bytes;
-    for (unsigned i = 0; i < width; i++) bytes.push_back(uint8_t(value >> (8 * i)));
-    return bytes;
-}
-
-inline Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-inline Bytes Zeros(size_t n) { return Bytes(n, 0); }
-
-// One logged request against what was meant to go out.
-inline ::testing::AssertionResult IsRequest(const PortioDiagLogEntry& entry, uint32_t code,
-                                            const Bytes& input, uint32_t outputLength)
-{
-    size_t kept = entry.inputLength < PORTIO_DIAG_LOG_INPUT_BYTES ? entry.inputLength
-                                                                  : PORTIO_DIAG_LOG_INPUT_BYTES;
-    Bytes seen(entry.input, entry.input + kept);
-    if (entry.code == code && entry.inputLength == input.size() && seen == input &&
-        entry.outputLength == outputLength)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "sent code " << CodeText(entry.code) << ", input " << entry.inputLength << " bytes ["
-           << Hex(seen) << "], output length " << entry.outputLength << "; expected code "
-           << CodeText(code) << ", input " << input.size() << " bytes [" << Hex(input)
-           << "], output length " << outputLength;
-}
+using driver_diag::IsRequest;
+using driver_diag::Le;
+using driver_diag::Zeros;
 
 // Leaves 0xA5 in the stack below the caller, where the next call's locals will sit, so that
 // storage a function fails to preset shows up as nonzero bytes.
@@ -66,31 +39,8 @@ __attribute__((noinline)) inline void DirtyStack()
     for (size_t i = 0; i < sizeof(junk); i++) junk[i] = 0xA5;
 }
 
-// Installs the stand-in driver unless it already runs.
-inline void EnsureDriver()
-{
-    std::string error;
-    if (!driver_diag::IsRunning()) {
-        ASSERT_TRUE(driver_diag::InstallAndStart(&error)) << error;
-    }
-}
-
 // A case that starts with the stand-in driver running and its log, counts, fault and machine
-// cleared.
-class FreshDriver : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { EnsureDriver(); }
-    void SetUp() override
-    {
-        ASSERT_TRUE(diag.IsOpen()) << "the stand-in driver's device does not open";
-        ASSERT_TRUE(diag.Reset());
-        ASSERT_TRUE(diag.ResetMachine());
-    }
-
-    driver_diag::Device diag;
-};
-
-// The same, with the library open once.
+// cleared, and the library open once.
 class OpenLibrary : public FreshDriver {
 protected:
     void SetUp() override
@@ -100,24 +50,6 @@ protected:
         ASSERT_EQ(1, Brannic_Init());
     }
     void TearDown() override { Brannic_DeInit(); }
-
-    std::vector<PortioDiagLogEntry> Log()
-    {
-        std::vector<PortioDiagLogEntry> log;
-        EXPECT_TRUE(diag.Log(&log)) << "reading the driver's request log";
-        return log;
-    }
-    void ExpectNoRequest(const std::string& what)
-    {
-        EXPECT_EQ(0u, Log().size()) << what << " sent requests";
-    }
-    void ExpectOneRequest(const std::string& what, uint32_t code, const Bytes& input,
-                          uint32_t output)
-    {
-        auto log = Log();
-        ASSERT_EQ(1u, log.size()) << what;
-        EXPECT_TRUE(IsRequest(log[0], code, input, output)) << what;
-    }
 };
 
 // Starts `exe child <arguments>`; the child shares this program's console output.
@@ -162,8 +94,7 @@ inline void RunAsWindows98Child(const char* copyName, const char* mode)
     ASSERT_TRUE(SetWindowsVersion(copyName, "win98"));
     EXPECT_EQ(0u, FinishChild(StartChild(copy, mode)))
         << "checks that failed in the child are printed above";
-    PortioDiagCounts counts = {};
-    ASSERT_TRUE(diag.Counts(&counts));
+    PortioDiagCounts counts = CountsOf(diag);
     EXPECT_EQ(0u, counts.opens) << "the child opened the device";
     EXPECT_EQ(0u, counts.requests) << "the child sent requests";
 }

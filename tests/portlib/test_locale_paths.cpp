@@ -15,46 +15,15 @@ using namespace code_page_sample;
 
 namespace {
 
-const std::wstring kServiceKey =
-    L"SYSTEM\\CurrentControlSet\\Services\\" + Widened(PORTIO_SERVICE_NAME);
+using driver_diag::ReadRegistration;
+using driver_diag::Registration;
+
 const std::wstring kDriverFile = Widened(PORTIO_DRIVER_FILE);
 
-// The registration as the registry holds it, which is what the next start reads.
-struct Registration {
-    bool exists = false;
-    std::wstring imagePath;
-    DWORD start = 0;
-
-    bool operator==(const Registration& other) const
-    {
-        return exists == other.exists && imagePath == other.imagePath && start == other.start;
-    }
-    // The driver path, without the "\??\" that an update writes before it.
-    std::wstring DriverPath() const
-    {
-        return imagePath.compare(0, 4, L"\\??\\") == 0 ? imagePath.substr(4) : imagePath;
-    }
-    std::string Text() const
-    {
-        if (!exists) return "nothing registered";
-        return CodePoints(imagePath) + ", start " + std::to_string(start);
-    }
-};
-
-Registration ReadRegistration()
+std::string Text(const Registration& registration)
 {
-    Registration now;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey.c_str(), 0, KEY_QUERY_VALUE, &key))
-        return now;
-    now.exists = true;
-    WCHAR text[1024] = {};
-    DWORD size = sizeof(text) - sizeof(WCHAR), startSize = sizeof(now.start);
-    if (RegQueryValueExW(key, L"ImagePath", nullptr, nullptr, (BYTE*)text, &size) == 0)
-        now.imagePath = text;
-    RegQueryValueExW(key, L"Start", nullptr, nullptr, (BYTE*)&now.start, &startSize);
-    RegCloseKey(key);
-    return now;
+    if (!registration.exists) return "nothing registered";
+    return CodePoints(registration.imagePath) + ", start " + std::to_string(registration.start);
 }
 
 bool FileExists(const std::wstring& path)
@@ -203,15 +172,15 @@ const char* FormName(Form form)
     return "";
 }
 
-class LocalePaths : public ::testing::Test {
+class LocalePaths : public driver_diag::WithoutDriverService {
 protected:
     // One copy for the program: a loaded copy cannot be written again.
     static void SetUpTestSuite() { s_loaded = LoadLibraryCopy(&s_library); }
 
     void SetUp() override
     {
-        std::string error;
-        ASSERT_TRUE(driver_diag::StopAndRemove(&error)) << error;
+        WithoutDriverService::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(s_loaded);
         WCHAR temp[MAX_PATH];
         root = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"locale-paths";
@@ -223,7 +192,7 @@ protected:
     }
     void TearDown() override
     {
-        driver_diag::StopAndRemove();
+        WithoutDriverService::TearDown();
         RemoveTree(root);
     }
 
@@ -279,8 +248,8 @@ protected:
         std::string what = std::string(FormName(form)) + "(" + CodePoints(directory.path) + "), " +
                            directory.kind + (registered ? ", over a registration" : "") +
                            (AreFileApisANSI() ? "" : ", file functions in OEM") + "; " + locale +
-                           "; returned " + std::to_string(result) + ", before: " + before.Text() +
-                           ", after: " + after.Text();
+                           "; returned " + std::to_string(result) + ", before: " + Text(before) +
+                           ", after: " + Text(after);
         if (registeredNow) {
             EXPECT_TRUE(exact) << what << "; expected exactly " << CodePoints(written);
         } else {

@@ -1,6 +1,6 @@
 // The library context and the driver service: nested opens and closes, the device retry,
 // registration, update, start and removal of the service, the driver path rule and the wide
-// forms. Every case starts from the service state it needs.
+// forms. Every case starts without a driver service and puts it in the state it needs.
 #include "library_copy.h"
 #include "portlib_test.h"
 
@@ -11,11 +11,10 @@ using namespace portlib_test;
 
 namespace {
 
-const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QuorvelPortIO";
-
+using driver_diag::ReadRegistration;
+using driver_diag::Registration;
 using driver_diag::ServiceConfig;
-
-std::wstring WideBinDir() { return Widened(BinDir()); }
+using driver_diag::Succeeds;
 
 ServiceConfig Config()
 {
@@ -25,40 +24,10 @@ ServiceConfig Config()
 }
 
 // The service states a case starts from, and a stop.
-void Unregistered()
-{
-    std::string e;
-    ASSERT_TRUE(driver_diag::StopAndRemove(&e)) << e;
-}
-void Running()
-{
-    std::string e;
-    ASSERT_TRUE(driver_diag::InstallAndStart(&e)) << e;
-}
-void RegisteredStopped()
-{
-    std::string e;
-    ASSERT_TRUE(driver_diag::Install(&e)) << e;
-}
-void StopDriver()
-{
-    std::string e;
-    ASSERT_TRUE(driver_diag::Stop(&e)) << e;
-}
-
-// The registration's "ImagePath" and "Start" values as the registry holds them.
-bool ReadRegistry(std::string* imagePath, DWORD* start)
-{
-    char text[1024] = {};
-    DWORD size = sizeof(text), startSize = sizeof(*start);
-    *start = 0;
-    bool ok = RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath",
-                           RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text,
-                           &size) == ERROR_SUCCESS;
-    *imagePath = text;
-    return ok && RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "Start", RRF_RT_REG_DWORD, nullptr,
-                              start, &startSize) == ERROR_SUCCESS;
-}
+void Unregistered() { ASSERT_TRUE(Succeeds(driver_diag::StopAndRemove)); }
+void Running() { ASSERT_TRUE(Succeeds(driver_diag::InstallAndStart)); }
+void RegisteredStopped() { ASSERT_TRUE(Succeeds(driver_diag::Install)); }
+void StopDriver() { ASSERT_TRUE(Succeeds(driver_diag::Stop)); }
 
 // A fresh folder under the prefix's temporary folder, optionally holding a Tamsk.sys.
 std::string MakeFolder(const std::string& name, bool withDriver)
@@ -81,15 +50,7 @@ bool LibraryServes()
     return Brannic_InputByteValue(0x80, &value) == 1;
 }
 
-class LibraryContext : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        if (!leaveServiceAlone) Unregistered();
-    }
-    // Set by a case that ends with service handles still held by the library.
-    bool leaveServiceAlone = false;
-};
+using LibraryContext = driver_diag::WithoutDriverService;
 
 // ---- Opens and closes ----
 
@@ -128,7 +89,6 @@ TEST_F(LibraryContext, NestedOpensNeedAsManyClosesAndOnlyTheFirstOpensTheDevice)
 
 TEST_F(LibraryContext, InitRetriesTwentyTimesASecondApartThenFails)
 {
-    Unregistered();
     LARGE_INTEGER start = Now();
     EXPECT_EQ(0, Brannic_Init());
     double took = Seconds(start, Now());
@@ -265,10 +225,7 @@ TEST_F(LibraryContext, AMissingServiceFunctionFailsOnlyTheStepThatNeedsIt)
     EXPECT_EQ(DWORD(SERVICE_STOPPED), driver_diag::State()) << "started without a status query";
     // The functions that are there still serve: the registration is found and updated.
     EXPECT_EQ(1, addService(TRUE, BinDir().c_str()));
-    std::string imagePath;
-    DWORD start = 0;
-    EXPECT_TRUE(ReadRegistry(&imagePath, &start));
-    EXPECT_EQ(DWORD(SERVICE_AUTO_START), start);
+    EXPECT_EQ(DWORD(SERVICE_AUTO_START), ReadRegistration().start);
     EXPECT_EQ(1, deinitEx(FALSE));
     FreeLibrary(library);
 }
@@ -281,8 +238,7 @@ BOOL WINAPI QueryThatLosesTheRace(SC_HANDLE service, SC_STATUS_TYPE level, BYTE*
     if (!QueryServiceStatusEx(service, level, buffer, size, needed)) return FALSE;
     auto status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
     if (status->dwCurrentState == SERVICE_STOPPED) {
-        std::string error;
-        EXPECT_TRUE(driver_diag::Start(&error)) << error;
+        EXPECT_TRUE(Succeeds(driver_diag::Start));
     }
     return TRUE;
 }
@@ -333,7 +289,6 @@ TEST_F(LibraryContext, NewRegistrationHasExactlyTheDriverServiceFields)
 
 TEST_F(LibraryContext, ExistingRegistrationGetsOnlyImagePathAndStart)
 {
-    Unregistered();
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service =
         CreateServiceA(manager, PORTIO_SERVICE_NAME, "Someone Else's Name", SERVICE_ALL_ACCESS,
@@ -345,11 +300,9 @@ TEST_F(LibraryContext, ExistingRegistrationGetsOnlyImagePathAndStart)
     for (BOOL autoStart : {BOOL(5), BOOL(0)}) {
         SCOPED_TRACE("autoStart " + std::to_string(autoStart));
         ASSERT_EQ(1, Brannic_AddServiceA(autoStart, (BinDir() + "\\").c_str()));
-        std::string imagePath;
-        DWORD start = 0;
-        ASSERT_TRUE(ReadRegistry(&imagePath, &start));
-        EXPECT_EQ("\\??\\" + BinDir() + "\\Tamsk.sys", imagePath);
-        EXPECT_EQ(autoStart ? 2u : 3u, start);
+        Registration registration = ReadRegistration();
+        EXPECT_EQ(Widened("\\??\\" + BinDir() + "\\Tamsk.sys"), registration.imagePath);
+        EXPECT_EQ(autoStart ? 2u : 3u, registration.start);
         EXPECT_EQ("Someone Else's Name", Config().display);
         EXPECT_EQ(DWORD(SERVICE_ERROR_IGNORE), Config().errorControl);
     }
@@ -402,11 +355,9 @@ TEST_F(LibraryContext, DriverPathRule)
         EXPECT_FALSE(driver_diag::Exists());
         ASSERT_EQ(1, Brannic_AddServiceA(FALSE, BinDir().c_str()));
         EXPECT_EQ(0, Brannic_AddServiceA(TRUE, dir));
-        std::string imagePath;
-        DWORD start = 0;
-        ASSERT_TRUE(ReadRegistry(&imagePath, &start));
-        EXPECT_EQ(3u, start);
-        EXPECT_EQ(BinDir() + "\\Tamsk.sys", imagePath);
+        Registration registration = ReadRegistration();
+        EXPECT_EQ(3u, registration.start);
+        EXPECT_EQ(Widened(BinDir() + "\\Tamsk.sys"), registration.imagePath);
     }
     SetCurrentDirectoryA(saved);
     DeleteFileA(rootDriver.c_str());
@@ -424,17 +375,15 @@ TEST_F(LibraryContext, PathsThatDoNotFitAreRefused)
     ASSERT_TRUE(CopyFileA(driver_diag::DriverPath().c_str(), (dir + "\\Tamsk.sys").c_str(), FALSE))
         << GetLastError();
 
-    Unregistered();
     EXPECT_EQ(1, Brannic_AddServiceA(FALSE, dir.c_str())) << "a 255-character driver path fits";
     EXPECT_EQ(dir + "\\Tamsk.sys", Config().binary);
     Unregistered();
     ASSERT_EQ(1, Brannic_AddServiceA(FALSE, BinDir().c_str()));
     EXPECT_EQ(0, Brannic_AddServiceA(TRUE, dir.c_str())) << "the image path needs 260 bytes";
-    std::string imagePath;
-    DWORD start = 0;
-    ASSERT_TRUE(ReadRegistry(&imagePath, &start));
-    EXPECT_EQ(BinDir() + "\\Tamsk.sys", imagePath) << "a refused update changed the image path";
-    EXPECT_EQ(3u, start);
+    Registration registration = ReadRegistration();
+    EXPECT_EQ(Widened(BinDir() + "\\Tamsk.sys"), registration.imagePath)
+        << "a refused update changed the image path";
+    EXPECT_EQ(3u, registration.start);
 
     // A cut driver path would name this file: 246 characters, a backslash, "Tamsk.sy".
     std::string cutDir = base + std::string(246 - base.size(), 'z');
@@ -457,8 +406,7 @@ TEST_F(LibraryContext, PathsThatDoNotFitAreRefused)
 
 TEST_F(LibraryContext, WideFormsRegisterAndStartFromTheirDirectory)
 {
-    std::wstring bin = WideBinDir();
-    Unregistered();
+    std::wstring bin = Widened(BinDir());
     EXPECT_EQ(1, Brannic_InitExW(TRUE, TRUE, bin.c_str()));
     EXPECT_EQ(BinDir() + "\\Tamsk.sys", Config().binary);
     EXPECT_EQ(DWORD(SERVICE_AUTO_START), Config().start);
@@ -474,8 +422,7 @@ TEST_F(LibraryContext, WideFormsRegisterAndStartFromTheirDirectory)
 // directory registers, in every locale, is test_locale_paths' to say.)
 TEST_F(LibraryContext, AnUnusableWideDirectoryFailsOnlyTheOpenThatUsesIt)
 {
-    std::wstring outside = WideBinDir() + L"\\\u4e2d";  // in neither code page here
-    Unregistered();
+    std::wstring outside = Widened(BinDir()) + L"\\\u4e2d";  // in neither code page here
     EXPECT_EQ(0, Brannic_InitExW(TRUE, FALSE, outside.c_str()));
     EXPECT_FALSE(driver_diag::Exists());
     RegisteredStopped();
@@ -529,7 +476,6 @@ TEST_F(LibraryContext, OverlongAndUnterminatedPathsAreRefusedWithoutReadingPastT
         size_t length;
         bool terminated;
     };
-    Unregistered();
     // 1000 wide characters fill most of a 4 KB page: a scan to the end of a long string.
     for (Case c :
          {Case{255, true}, Case{256, true}, Case{257, true}, Case{256, false}, Case{1000, false}}) {

@@ -1,9 +1,9 @@
 // The 44 exports as a host sees them: each one, called through the header's declaration,
-// cleans its own arguments off the stack (32-bit stdcall); and every request export fed bad
-// input (null pointers, counts of 0, 1, the largest that fits and the first that overflows,
-// values wider than their fields) with the library open, open with every request failing at
-// the driver, closed, and on a platform without the NT flag. Paths are swept with the
-// context's tests.
+// cleans its own arguments off the stack (32-bit stdcall); and every request export, fed good
+// input and bad (null pointers, counts of 0, 1, the largest that fits, the first that
+// overflows and ones far beyond, values wider than their fields), with the library open, open
+// with every request failing at the driver, closed, and on a platform without the NT flag,
+// where it opens without a device. Paths are swept with the context's tests.
 #include "brannic_exports.h"
 #include "portlib_test.h"
 
@@ -88,6 +88,8 @@ std::vector<SweepCase> SweepCases()
     CALL_CASE(Open::kSent, true, Brannic_OutputWordValue(kWide, kWide, nullptr));
     CALL_CASE(Open::kSent, true, Brannic_OutputDWordValue(kWide, kWide, nullptr));
     CALL_CASE(Open::kSent, true, Brannic_OutputByteValue(kWide, kWide, As<BYTE>(o)));
+    CALL_CASE(Open::kSent, true, Brannic_OutputWordValue(kWide, kWide, As<WORD>(o)));
+    CALL_CASE(Open::kSent, true, Brannic_OutputDWordValue(kWide, kWide, As<DWORD>(o)));
     // Single indexed registers.
     CALL_CASE(Open::kRefused, false, Brannic_ReadIndexedByte(kWide, kWide, kWide, nullptr));
     CALL_CASE(Open::kRefused, false, Brannic_ReadIndexedWord(kWide, kWide, kWide, nullptr));
@@ -99,43 +101,11 @@ std::vector<SweepCase> SweepCases()
     CALL_CASE(Open::kSent, false, Brannic_WriteIndexedWord(kWide, kWide, kWide, kWide));
     CALL_CASE(Open::kSent, false, Brannic_WriteIndexedDWord(kWide, kWide, kWide, kWide));
     // Lists of registers: each width, read and write, over the counts and null arrays.
-    struct List {
-        const char* name;
-        unsigned width;
-        bool write;
-        std::function<BOOL(DWORD, const void*, void*)> call;  // count, indices, values
-    };
-    const List lists[] = {
-        {"ReadIndexedByteArray", 1, false,
-         [](DWORD n, const void* i, void* v) {
-             return Brannic_ReadIndexedByteArray(1, 2, n, (const BYTE*)i, (BYTE*)v);
-         }},
-        {"ReadIndexedWordArray", 2, false,
-         [](DWORD n, const void* i, void* v) {
-             return Brannic_ReadIndexedWordArray(1, 2, n, (const WORD*)i, (WORD*)v);
-         }},
-        {"ReadIndexedDWordArray", 4, false,
-         [](DWORD n, const void* i, void* v) {
-             return Brannic_ReadIndexedDWordArray(1, 2, n, (const DWORD*)i, (DWORD*)v);
-         }},
-        {"WriteIndexedByteArray", 1, true,
-         [](DWORD n, const void* i, void* v) {
-             return Brannic_WriteIndexedByteArray(1, 2, n, (const BYTE*)i, (const BYTE*)v);
-         }},
-        {"WriteIndexedWordArray", 2, true,
-         [](DWORD n, const void* i, void* v) {
-             return Brannic_WriteIndexedWordArray(1, 2, n, (const WORD*)i, (const WORD*)v);
-         }},
-        {"WriteIndexedDWordArray", 4, true,
-         [](DWORD n, const void* i, void* v) {
-             return Brannic_WriteIndexedDWordArray(1, 2, n, (const DWORD*)i, (const DWORD*)v);
-         }},
-    };
-    for (const List& l : lists) {
+    for (const IndexedArray& l : kIndexedArrays) {
         uint64_t element = l.width * (l.write ? 2 : 1) + 4;
         DWORD largest = DWORD((0xFFFFFFFFull - 20) / element);  // 20 + count * element fits 32 bits
         std::string name = l.name;
-        auto call = l.call;
+        auto call = [l](DWORD n, const void* i, void* v) { return l.call(1, 2, n, i, v); };
         // A write list reads its values from kData; a read list writes them to the outputs.
         auto values = [l](O& o) -> void* { return l.write ? (void*)kData : (void*)o.value; };
         add(
@@ -150,9 +120,12 @@ std::vector<SweepCase> SweepCases()
         add(
             name + "(null values)", [=](O&) { return (DWORD)call(1, kIndices, nullptr); },
             Open::kRefused);
-        add(
-            name + "(first count that overflows)",
-            [=](O& o) { return (DWORD)call(largest + 1, kIndices, values(o)); }, Open::kRefused);
+        // The first count whose record does not fit 32 bits, and two far beyond, whose size
+        // would wrap in 32 bits (0x80000000 elements of 8 bytes make 0).
+        for (DWORD count : {largest + 1, DWORD(0x80000000), DWORD(0xFFFFFFFF)})
+            add(
+                name + "(count " + std::to_string(count) + ", too many)",
+                [=](O& o) { return (DWORD)call(count, kIndices, values(o)); }, Open::kRefused);
 #if defined(__i386__)
         // Fits 32 bits, but no 32-bit process has the room: refused before the (short) arrays
         // are read.
@@ -164,9 +137,13 @@ std::vector<SweepCase> SweepCases()
     // EC commands: a null response is allowed.
     CALL_CASE(Open::kSent, false, Brannic_SendECCommand(kWide, kWide));
     CALL_CASE(Open::kSent, false, Brannic_SendECCommandWithResponse(kWide, kWide, nullptr));
+    CALL_CASE(Open::kSent, false, Brannic_SendECCommandWithResponse(kWide, kWide, &o.response));
     CALL_CASE(Open::kSent, false, Brannic_SendSpecifiedPortECCommand(0x6C, 0x68, kWide, kWide));
     CALL_CASE(Open::kSent, false,
               Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, kWide, kWide, nullptr));
+    CALL_CASE(
+        Open::kSent, false,
+        Brannic_SendSpecifiedPortECCommandWithResponse(0x6C, 0x68, kWide, kWide, &o.response));
     // Dorvane configuration: wide values set; a get with any null pointer is refused.
     CALL_CASE(Open::kSent, false, Brannic_SetDorvaneIndexMethodEcPortType(kWide));
     CALL_CASE(Open::kSent, false,
@@ -176,40 +153,37 @@ std::vector<SweepCase> SweepCases()
     CALL_CASE(Open::kSent, false,
               Brannic_SetDorvaneIndexMethodEcAddress(kWide, kWide, kWide, kWide));
     CALL_CASE(Open::kRefused, false, Brannic_GetDorvaneIndexMethodEcPortType(nullptr));
+    CALL_CASE(Open::kSent, false, Brannic_GetDorvaneIndexMethodEcPortType(As<BYTE>(o)));
     for (int missing = -1; missing < 4; missing++) {
         std::string which = missing < 0 ? "" : ", pointer " + std::to_string(missing + 1) + " null";
         Open open = missing < 0 ? Open::kSent : Open::kRefused;
         auto byte = [missing](O& o, int i) { return i == missing ? nullptr : &As<BYTE>(o)[i]; };
         auto word = [missing](O& o, int i) { return i == missing ? nullptr : &As<WORD>(o)[i]; };
-        add(
-            "GetDorvaneIndexMethodIoAddress(" + which + ")",
-            [=](O& o) {
-                return (DWORD)Brannic_GetDorvaneIndexMethodIoAddress(word(o, 0), word(o, 1),
-                                                                     word(o, 2), word(o, 3));
-            },
-            open);
-        add(
-            "GetDorvaneIndexMethodEcPortDevice(" + which + ")",
-            [=](O& o) {
-                return (DWORD)Brannic_GetDorvaneIndexMethodEcPortDevice(byte(o, 0), byte(o, 1),
-                                                                        byte(o, 2), byte(o, 3));
-            },
-            open);
-        add(
-            "GetDorvaneIndexMethodEcAddress(" + which + ")",
-            [=](O& o) {
-                return (DWORD)Brannic_GetDorvaneIndexMethodEcAddress(word(o, 0), word(o, 1),
-                                                                     word(o, 2), word(o, 3));
-            },
-            open);
+        // A get of four values, each through a pointer into the outputs made by `pointer`.
+        auto get = [&](const char* name, auto fn, auto pointer) {
+            add(
+                std::string(name) + "(" + which + ")",
+                [=](O& o) {
+                    return (DWORD)fn(pointer(o, 0), pointer(o, 1), pointer(o, 2), pointer(o, 3));
+                },
+                open);
+        };
+        get("Brannic_GetDorvaneIndexMethodIoAddress", Brannic_GetDorvaneIndexMethodIoAddress, word);
+        get("Brannic_GetDorvaneIndexMethodEcPortDevice", Brannic_GetDorvaneIndexMethodEcPortDevice,
+            byte);
+        get("Brannic_GetDorvaneIndexMethodEcAddress", Brannic_GetDorvaneIndexMethodEcAddress, word);
     }
     // Dorvane sends: null responses, null data and the block counts.
     CALL_CASE(Open::kSent, false, Brannic_SendDorvaneIndexMethodEcCommand(kWide));
     CALL_CASE(Open::kSent, false,
               Brannic_SendDorvaneIndexMethodEcCommandWithResponse(kWide, nullptr));
+    CALL_CASE(Open::kSent, false,
+              Brannic_SendDorvaneIndexMethodEcCommandWithResponse(kWide, &o.response));
     CALL_CASE(Open::kSent, false, Brannic_SendDorvaneIndexMethodEcCommandData(kWide, kWide));
     CALL_CASE(Open::kRefused, false,
               Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(kWide, kWide, nullptr));
+    CALL_CASE(Open::kSent, false,
+              Brannic_SendDorvaneIndexMethodEcCommandDataWithResponse(kWide, kWide, &o.response));
     const DWORD blockLargest = 0xFFFFFFFF - 5;  // 5 + count fits 32 bits
     struct Block {
         std::string countName;
@@ -221,7 +195,9 @@ std::vector<SweepCase> SweepCases()
         {"count 0", 0, false, Open::kRefused},
         {"count 1", 1, false, Open::kSent},
         {"count 1, null data", 1, true, Open::kRefused},
+        {"count 2, null data", 2, true, Open::kRefused},
         {"first count that overflows", blockLargest + 1, false, Open::kRefused},
+        {"count 0xFFFFFFFF: 5 + count wraps to 4 in 32 bits", 0xFFFFFFFF, false, Open::kRefused},
 #if defined(__i386__)
         {"largest count that fits", blockLargest, false, Open::kRefused},
 #endif
@@ -252,12 +228,7 @@ std::vector<SweepCase> SweepCases()
 
 class ExportSweep : public OpenLibrary {
 protected:
-    uint32_t Requests()
-    {
-        PortioDiagCounts counts = {};
-        EXPECT_TRUE(diag.Counts(&counts));
-        return counts.requests;
-    }
+    uint32_t Requests() { return CountsOf(diag).requests; }
 };
 
 // Refusals send nothing and store nothing; the rest send one request and succeed.
@@ -317,11 +288,18 @@ TEST_F(ExportSweep, LibraryClosed)
 
 const char kSweepWin98Exe[] = "test_portlib_exports_win98.exe";
 
-// In a copy that Wine runs as Windows 98: every driver family refuses; the port exports run
-// the port instructions, which Wine emulates only for 32-bit programs (reads give all ones).
+// In a copy that Wine runs as Windows 98: the library opens without a device, every driver
+// family refuses; the port exports run the port instructions, which Wine emulates only for
+// 32-bit programs (reads give all ones).
 int NotNtSweepChild()
 {
     int failures = 0;
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS) {
+        printf("not-NT sweep: the platform id is %lu, not 1\n", version.dwPlatformId);
+        return 1;
+    }
     if (Brannic_Init() != 1) {
         printf("not-NT sweep: Brannic_Init failed\n");
         return 1;

@@ -342,11 +342,12 @@ TEST_F(EcLock, AHolderKilledMidRequestDoesNotWedgeTheOthers)
     HANDLE child = StartHeldSend("dorvane-send", 1500);
     ASSERT_NE(nullptr, child);
     bool owned = false;
-    for (int tries = 0; !owned && tries < 2000 && WaitForSingleObject(child, 0) == WAIT_TIMEOUT;
-         tries++) {
-        owned = ProbeLock() == Probe::kOwned;
-        if (!owned) Sleep(2);
-    }
+    WaitUntil(
+        [&] {
+            owned = ProbeLock() == Probe::kOwned;
+            return owned || WaitForSingleObject(child, 0) != WAIT_TIMEOUT;
+        },
+        kHandOffMs);
     ASSERT_TRUE(owned) << "the child never held the semaphore";
     ASSERT_TRUE(TerminateProcess(child, 99));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child, kHandOffMs));
