@@ -163,10 +163,10 @@ ctest_in_guest() {
     mkdir -p "$job"
     trees="${top#/}"
     case $build in "$top"/*) ;; *) trees="$trees ${build#/}" ;; esac
-    # What the guest does not run stays behind: objects, other trees, the host's prefix.
+    # What the guest does not run stays behind: objects, other trees, the host's prefixes.
     tar -C / -cf "$job/tree.tar" --exclude-vcs --exclude=CMakeFiles --exclude='*.o' \
         --exclude="${build#/}/x64" --exclude="${build#/}/googletest" \
-        --exclude="${build#/}/wineprefix" --exclude="${build#/}/guest-job" \
+        --exclude="${build#/}/wineprefix*" --exclude="${build#/}/guest-job" \
         --exclude="${top#/}/build-*" $trees
     echo ctest >"$job/task"
     echo "$build" >"$job/build-dir"
