@@ -47,12 +47,19 @@ runs_32bit() {
     [ "${LUMETTA_32BIT:-}" != guest ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
-configure_and_build() {   # folder, toolchain
+# Builds run as "$build_priority ...": scripts/test sets nice while the tests run.
+build_priority=""
+
+# configure_and_build FOLDER TOOLCHAIN [TARGET]: all of the tree, or the one target. Packing
+# installs only what release_files built: without CMAKE_SKIP_INSTALL_ALL_DEPENDENCY it would
+# build all of both trees first, the tests too.
+configure_and_build() {
     if [ ! -f "$1/CMakeCache.txt" ]; then
         cmake -S "$top" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-$2.cmake" \
-              -DCMAKE_BUILD_TYPE=Release >/dev/null
+              -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
     fi
-    cmake --build "$1" -j "$jobs" -- --no-print-directory >/dev/null 2>"$1/build-errors.log" || { cat "$1/build-errors.log" >&2; return 1; }
+    $build_priority cmake --build "$1" ${3:+--target "$3"} -j "$jobs" -- --no-print-directory \
+        >/dev/null 2>"$1/build-errors.log" || { cat "$1/build-errors.log" >&2; return 1; }
 }
 
 prepare() {
@@ -126,7 +133,7 @@ check_rebuild() {
         cmake --build build --target release_files -j "$JOBS" &&
         cd build && cpack -G ZIP'
     as_other_builder env -i PATH="$PATH" HOME="$work/home" TZ='<+1345>-13:45' \
-        LC_ALL="$other_locale" WORK="$work" JOBS="$jobs" faketime -f +400d sh -c "$build" \
+        LC_ALL="$other_locale" WORK="$work" JOBS="$jobs" $build_priority faketime -f +400d sh -c "$build" \
         >"$work/build.log" 2>&1 ||
         { tail -20 "$work/build.log"; echo "the second build of the release failed: $work/build.log"; return 1; }
     first=$BUILD_DIR/$name.zip second=$work/build/$name.zip
@@ -163,10 +170,10 @@ ctest_in_guest() {
     mkdir -p "$job"
     trees="${top#/}"
     case $build in "$top"/*) ;; *) trees="$trees ${build#/}" ;; esac
-    # What the guest does not run stays behind: objects, other trees, the host's prefix.
+    # What the guest does not run stays behind: objects, other trees, the host's prefixes.
     tar -C / -cf "$job/tree.tar" --exclude-vcs --exclude=CMakeFiles --exclude='*.o' \
         --exclude="${build#/}/x64" --exclude="${build#/}/googletest" \
-        --exclude="${build#/}/wineprefix" --exclude="${build#/}/guest-job" \
+        --exclude="${build#/}/wineprefix*" --exclude="${build#/}/guest-job" \
         --exclude="${top#/}/build-*" $trees
     echo ctest >"$job/task"
     echo "$build" >"$job/build-dir"
@@ -175,4 +182,21 @@ ctest_in_guest() {
     "$top/scripts/guest-run" --image "$image" "$job" || guest_status=$?
     echo "guest run: $(elapsed "$guest_started") in all (tree copied in: $(du -h "$job/tree.tar" | cut -f1))"
     return $guest_status
+}
+
+# The 32-bit build's Wine tests: natively where this host executes 32-bit code, else in the
+# emulated guest. run_32bit [CTEST ARGUMENTS]
+run_32bit() {
+    run32_started=$(date +%s)
+    run32_status=0
+    if runs_32bit; then
+        echo "== 32-bit build, 32-bit Wine on this host"
+        (cd "$BUILD_DIR" && ctest $ctest_32bit_options "$@") || run32_status=1
+        "$top/scripts/wine-run" --stop "$BUILD_DIR"
+    else
+        echo "== 32-bit build, 32-bit Wine in the emulated x86 guest (this host runs no 32-bit code)"
+        ctest_in_guest "$BUILD_DIR" "$@" || run32_status=1
+    fi
+    echo "32-bit run: $(elapsed "$run32_started")"
+    return $run32_status
 }
