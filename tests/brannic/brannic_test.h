@@ -1,8 +1,7 @@
 // Shared by brannic.exe's test programs: running it, describing a run, and the driver service
 // taken away for a case and put back for the others; the fixtures of every program that uses
 // the stand-in driver are in driver_test.h.
-#ifndef BRANNIC_TEST_H
-#define BRANNIC_TEST_H
+#pragma once
 
 #include <gtest/gtest.h>
 
@@ -45,5 +44,3 @@ protected:
 };
 
 }  // namespace brannic_test
-
-#endif  // BRANNIC_TEST_H

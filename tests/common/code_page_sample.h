@@ -1,8 +1,7 @@
 // Characters of the process's ANSI and OEM code pages, by the classes in which a path's meaning
 // can slip between its wide and narrow forms. They are found by asking the platform's own
 // conversions, so each locale a test runs in brings its own.
-#ifndef CODE_PAGE_SAMPLE_H
-#define CODE_PAGE_SAMPLE_H
+#pragma once
 
 #include <windows.h>
 
@@ -146,5 +145,3 @@ inline std::string CodePoints(const std::wstring& text)
 }
 
 }  // namespace code_page_sample
-
-#endif  // CODE_PAGE_SAMPLE_H

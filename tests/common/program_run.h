@@ -1,7 +1,6 @@
 // Runs a console program of the build as a child and collects its exit status and output.
 // Output goes to temporary files rather than pipes, so a chatty child never blocks.
-#ifndef PROGRAM_RUN_H
-#define PROGRAM_RUN_H
+#pragma once
 
 #include <windows.h>
 
@@ -65,5 +64,3 @@ inline ProgramRun RunProgram(const std::string& exe, const std::string& argument
 {
     return RunProgram(Widened(exe), Widened(arguments), limitMs);
 }
-
-#endif  // PROGRAM_RUN_H

@@ -1,6 +1,5 @@
 // A GoogleTest main that also serves the `child` runs a test program makes of itself.
-#ifndef TEST_MAIN_H
-#define TEST_MAIN_H
+#pragma once
 
 #include <gtest/gtest.h>
 
@@ -25,5 +24,3 @@ inline int TestMain(int argc, char** argv, std::initializer_list<ChildMode> chil
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
-
-#endif  // TEST_MAIN_H

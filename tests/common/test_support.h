@@ -2,8 +2,7 @@
 // version Wine reports to a program, starting a process, and waiting for a condition with a
 // bounded poll. test_main.h has the GoogleTest main for programs that run copies of themselves
 // as children.
-#ifndef TEST_SUPPORT_H
-#define TEST_SUPPORT_H
+#pragma once
 
 #include <windows.h>
 
@@ -111,5 +110,3 @@ inline HANDLE StartProcess(const std::string& exe, const std::string& arguments,
                ? process.hProcess
                : nullptr;
 }
-
-#endif  // TEST_SUPPORT_H

@@ -185,9 +185,7 @@ Registration ReadRegistration()
 {
     Registration now;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                      "SYSTEM\\CurrentControlSet\\Services\\" PORTIO_SERVICE_NAME, 0,
-                      KEY_QUERY_VALUE, &key))
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PORTIO_SERVICE_KEY_PATH, 0, KEY_QUERY_VALUE, &key))
         return now;
     now.exists = true;
     WCHAR text[1024] = {};

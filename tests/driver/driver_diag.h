@@ -1,8 +1,7 @@
 // Test helper for the stand-in driver Tamsk.sys: installs and removes its service and wraps
 // the diagnostic requests of tamsk_diag.h. Link the CMake target driver_diag, and give
 // every test program that uses it `LOCKS portio_service` so that no two run at once.
-#ifndef DRIVER_DIAG_H
-#define DRIVER_DIAG_H
+#pragma once
 
 #include <windows.h>
 
@@ -140,5 +139,3 @@ bool Call(HANDLE device, uint32_t code, const void* in, DWORD inLen, void* out, 
           DWORD* bytesReturned = nullptr, DWORD* error = nullptr);
 
 }  // namespace driver_diag
-
-#endif  // DRIVER_DIAG_H

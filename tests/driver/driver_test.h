@@ -1,8 +1,7 @@
 // What the test programs of every area that use the stand-in driver share: byte strings, a
 // logged request against the one meant, the driver made sure of, and fixtures that start from
 // a fresh driver or from no driver service at all. Link driver_diag.
-#ifndef DRIVER_TEST_H
-#define DRIVER_TEST_H
+#pragma once
 
 #include <gtest/gtest.h>
 
@@ -124,5 +123,3 @@ protected:
 };
 
 }  // namespace driver_diag
-
-#endif  // DRIVER_TEST_H

@@ -1,6 +1,5 @@
 // Timing helpers of the port library's benchmark programs (not tests: they print numbers).
-#ifndef BENCH_COMMON_H
-#define BENCH_COMMON_H
+#pragma once
 
 #include <windows.h>
 
@@ -73,5 +72,3 @@ inline bool Prepare()
 }
 
 }  // namespace bench
-
-#endif  // BENCH_COMMON_H

@@ -3,8 +3,7 @@
 // 0x9C4024E4 is shared by two). The written-out codes pin driver_protocol.h, which the
 // library, the stand-in driver and the other tests all take their codes from. Also the six
 // register-list exports as one table, for the tests that call each of them alike.
-#ifndef BRANNIC_EXPORTS_H
-#define BRANNIC_EXPORTS_H
+#pragma once
 
 #include <windows.h>
 
@@ -107,5 +106,3 @@ inline const IndexedArray kIndexedArrays[] = {
          return Brannic_WriteIndexedDWordArray(a, b, n, (const DWORD*)i, (const DWORD*)v);
      }},
 };
-
-#endif  // BRANNIC_EXPORTS_H

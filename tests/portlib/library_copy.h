@@ -1,8 +1,7 @@
 // A copy of Brannic.dll loaded with some of its load-time imports pointed elsewhere, so that a
 // test can make the platform answer as another Windows would: its run-time binding goes through
 // a GetProcAddress of the test's, its conversions through the test's rules.
-#ifndef LIBRARY_COPY_H
-#define LIBRARY_COPY_H
+#pragma once
 
 #include <windows.h>
 
@@ -72,5 +71,3 @@ inline bool IsName(LPCSTR name, const char* wanted)
 }
 
 }  // namespace portlib_test
-
-#endif  // LIBRARY_COPY_H

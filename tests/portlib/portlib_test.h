@@ -1,7 +1,6 @@
 // Shared by the port library's test programs: the library opened on a fresh stand-in driver
 // and its request log, and child copies of the running test program.
-#ifndef PORTLIB_TEST_H
-#define PORTLIB_TEST_H
+#pragma once
 
 #include <windows.h>
 
@@ -161,5 +160,3 @@ inline LARGE_INTEGER Now()
 }
 
 }  // namespace portlib_test
-
-#endif  // PORTLIB_TEST_H
